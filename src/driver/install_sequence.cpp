@@ -1,0 +1,91 @@
+#include "install_sequence.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include "../engine/engine_location.h"
+#include "../engine/engine_version_gate.h"
+#include "../engine/package_path_adjustment.h"
+#include "../engine/process_runner.h"
+#include "../payload/build_constants.h"
+#include "../payload/cabinet_thread.h"
+#include "../payload/payload_resources.h"
+#include "../payload/resource_writer.h"
+#include "../payload/staging_folder.h"
+#include "../support/exit_codes.h"
+#include "../support/install_status.h"
+#include "../support/library_loading.h"
+#include "command_line.h"
+#include "companion_packages.h"
+#include "main_command_line.h"
+#include "transform_language.h"
+#include "update_service.h"
+
+namespace {
+
+constexpr size_t kStatusCapacity = 512;
+constexpr size_t kMessageCapacity = 1024;
+
+// One per process; the companion phase reads it after the main run.
+char enginePath[kPathCapacity];
+// Large records stay off the main thread's stack.
+WrapperOptions options;
+
+void ShowEngineTooOld(HMODULE module) {
+  char message[kMessageCapacity] = {};
+  LoadStringA(module, STRING_ID_ENGINE_TOO_OLD, message, sizeof message);
+  MessageBoxA(nullptr, message, "", MB_ICONERROR | MB_OK);
+}
+
+}  // namespace
+
+int RunInstallSequence(HMODULE module) {
+  HardenDllSearchPath("");
+
+  ResetWrapperOptions(&options, ChooseTransformLanguage());
+  int exitCode = 1;
+  int amd64 = 0;
+
+  if (!ParseCommandLine(__argc, __argv, &options)) return kExitCommandLineTooLong;
+  amd64 = IsAmd64Build();
+
+  if (!CheckInstallerEngineVersion()) {
+    ShowEngineTooOld(module);
+    return kExitEngineTooOld;
+  }
+
+  char packagePath[kPathCapacity] = {};
+  PreparePackagePath(packagePath, amd64);  // a path that does not fit is refused by the writer
+  if (!ExtractResourceToFile(module, PAYLOAD_ID_PRODUCT_PACKAGE, PAYLOAD_TYPE_INSTALLER, packagePath)) {
+    return exitCode;
+  }
+
+  if (!LocateInstallerEngine(enginePath, sizeof enginePath)) return kExitEngineNotFound;
+
+  char commandLine[kCommandLineCapacity] = {};
+  if (!ApplySilentAdditions(&options)) return kExitCommandLineTooLong;
+  AdjustPackagePathForEngine(packagePath, enginePath);
+  if (!FormatMainCommandLine(commandLine, sizeof commandLine, enginePath, packagePath,
+                             options.transformLanguage, options.optionString)) {
+    return kExitCommandLineTooLong;
+  }
+
+  // Held until the process ends, so the event stays signalled through a reinstall run.
+  CreateReadyEvent();
+  CreateThread(nullptr, 0, ExtractCabinets, module, 0, nullptr);
+  exitCode = RunAndWait(commandLine);
+
+  char status[kStatusCapacity] = {};
+  ReadInstallStatus(status, sizeof status);
+  status[kStatusCapacity - 1] = '\0';  // raw bytes of a non-string value may fill it
+  if (strcmp(status, "reinstall") == 0) {
+    ClearInstallStatus();
+    exitCode = RunAndWait(commandLine);
+  }
+
+  if (options.silent) InstallCompanionPackages(enginePath, options.transformLanguage, &options);
+
+  if (exitCode == 0 && IsRuntimeRegistered() && !amd64) InstallUpdateService(module);
+
+  return exitCode;
+}

@@ -1,0 +1,107 @@
+#include "update_service.h"
+
+#include <shlobj.h>
+#include <string.h>
+
+#include "../engine/engine_location.h"
+#include "../engine/process_runner.h"
+#include "../payload/build_constants.h"
+#include "../payload/payload_resources.h"
+#include "../payload/resource_writer.h"
+#include "../payload/staging_folder.h"
+#include "../support/registry_key.h"
+#include "../support/text_buffer.h"
+
+namespace {
+const char kRuntimeKey[] = "SOFTWARE\\Halvern\\Zelvan Runtime Environment\\1.6.0_32";
+const char kUpdateServiceKey[] = "SOFTWARE\\Halvern\\Auto Update";
+const char kUpdateServiceVersionValue[] = "AUVersion";
+// The carried update service's own version: anything that sorts below it is replaced.
+const char kCarriedUpdateServiceVersion[] = "2.0.7.1";
+const char kRemovalCommandLine[] = " /x {6E2B91C4-3F07-4D58-A1B9-7C04E35D8F21} /qn";
+constexpr size_t kVersionCapacity = 1024;
+constexpr int kFolderProgramFilesCommon = 43;  // CSIDL_PROGRAM_FILES_COMMON
+}  // namespace
+
+int IsRuntimeRegistered() {
+  RegistryKey key;
+  int opened = key.Open(HKEY_LOCAL_MACHINE, kRuntimeKey, KEY_READ) == ERROR_SUCCESS;
+  key.Close();
+  return opened;
+}
+
+int ReadUpdateServiceVersion(char* buffer, unsigned long capacity) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kUpdateServiceKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    return 0;
+  }
+  DWORD byteCount = capacity;
+  LONG read = RegQueryValueExA(key, kUpdateServiceVersionValue, nullptr, nullptr,
+                               reinterpret_cast<BYTE*>(buffer), &byteCount);
+  RegCloseKey(key);
+  return read == ERROR_SUCCESS;
+}
+
+int IsUpdateServiceOutdated() {
+  char version[kVersionCapacity] = {};
+  if (!ReadUpdateServiceVersion(version, sizeof version)) return 0;
+  // A value that fills the whole buffer has no terminator to stop the comparison: it cannot
+  // be judged, so it is left in place.
+  if (memchr(version, '\0', sizeof version) == nullptr) return 0;
+  return lstrcmpA(version, kCarriedUpdateServiceVersion) < 0;
+}
+
+int UninstallUpdateService() {
+  char enginePath[kVersionCapacity] = {};
+  LocateInstallerEngine(enginePath, sizeof enginePath);
+  return RunAndPumpMessages(enginePath, kRemovalCommandLine);
+}
+
+int RemoveOutdatedUpdateService() {
+  return IsUpdateServiceOutdated() ? UninstallUpdateService() : 0;
+}
+
+int FormatRegistrationCommandLine(char* commandLine, size_t capacity, const char* commonFilesFolder,
+                                  const char* buildString) {
+  return FormatText(commandLine, capacity, "\"%s\\Zelvan\\Zelvan Update\\dorvane.exe\" -r rtq %s",
+                    commonFilesFolder, buildString);
+}
+
+void InstallUpdateService(HMODULE module) {
+  // The main run has already required the engine.
+  char enginePath[kPathCapacity] = {};
+  LocateInstallerEngine(enginePath, sizeof enginePath);
+
+  char userDataFolder[kPathCapacity] = {};
+  char folder[kPathCapacity] = {};
+  char packagePath[kPathCapacity] = {};
+  char cabinetPath[kPathCapacity] = {};
+  // Paths that would not fit are never cut: the phase is skipped instead.
+  if (!GetUserDataFolder(userDataFolder) ||
+      !FormatText(folder, sizeof folder, "%s\\Orvik\\Zelvan\\AU\\", userDataFolder) ||
+      !FormatText(packagePath, sizeof packagePath, "%sau.msi", folder) ||
+      !FormatText(cabinetPath, sizeof cabinetPath, "%sau.cab", folder)) {
+    return;
+  }
+  CreateDirectoryA(folder, nullptr);
+
+  ExtractResourceToFile(module, PAYLOAD_ID_UPDATE_SERVICE_CABINET, PAYLOAD_TYPE_INSTALLER, cabinetPath);
+  if (!ExtractResourceToFile(module, PAYLOAD_ID_UPDATE_SERVICE_PACKAGE, PAYLOAD_TYPE_INSTALLER,
+                             packagePath)) {
+    return;
+  }
+
+  RemoveOutdatedUpdateService();
+
+  char commandLine[kCommandLineCapacity] = {};
+  if (FormatText(commandLine, sizeof commandLine, "\"%s\" /i \"%s\" ALLUSERS=1 /qn", enginePath,
+                 packagePath)) {
+    RunAndWait(commandLine);
+  }
+
+  char commonFiles[kPathCapacity] = {};
+  if (FAILED(SHGetFolderPathA(nullptr, kFolderProgramFilesCommon, nullptr, 0, commonFiles))) return;
+  if (FormatRegistrationCommandLine(commandLine, sizeof commandLine, commonFiles, BuildString)) {
+    RunAndWait(commandLine);
+  }
+}

@@ -1,0 +1,164 @@
+#include "staging_folder.h"
+
+#include <shlobj.h>
+#include <string.h>
+
+#include "../support/library_loading.h"
+#include "../support/text_buffer.h"
+#include "build_constants.h"
+
+namespace {
+
+int versionTested = 0;
+int versionIsNt6 = 0;
+FolderLibraryLoader folderLibraryLoader = LoadSystemLibrary;
+
+constexpr int kFolderAppData = 26;  // CSIDL_APPDATA
+
+// {A520A1A4-1780-4FF6-BD18-167343C5AF16}
+const GUID kFolderLocalAppDataLow = {
+    0xA520A1A4, 0x1780, 0x4FF6, {0xBD, 0x18, 0x16, 0x73, 0x43, 0xC5, 0xAF, 0x16}};
+// {F1B32785-6FBA-4FCF-9D55-7B8E7F157091}
+const GUID kFolderLocalAppData = {
+    0xF1B32785, 0x6FBA, 0x4FCF, {0x9D, 0x55, 0x7B, 0x8E, 0x7F, 0x15, 0x70, 0x91}};
+
+typedef HRESULT(WINAPI* GetKnownFolderPathFunction)(const GUID&, DWORD, HANDLE, PWSTR, UINT);
+typedef HRESULT(WINAPI* GetFolderPathFunction)(HWND, int, HANDLE, DWORD, LPSTR);
+typedef BOOL(WINAPI* GetSpecialFolderPathFunction)(HWND, LPSTR, int, BOOL);
+
+template <typename Function>
+Function LookUp(HMODULE library, const char* name) {
+  if (library == nullptr) return nullptr;
+  return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(library, name)));
+}
+
+// The lookups below write at most 260 bytes; a result without a terminator inside the
+// buffer would be a path cut short, so it counts as one that does not fit.
+int EndsInsideBuffer(char* buffer) {
+  if (memchr(buffer, '\0', kPathCapacity) != nullptr) return 1;
+  buffer[0] = '\0';
+  return 0;
+}
+
+// Creates one folder level and ignores the result: an existing folder is simply kept, and a
+// folder that could not be made shows up when the file is written into it.
+void CreateFolder(const char* path) { CreateDirectoryA(path, nullptr); }
+
+// Levels 2 to 4 below the user data folder in buffer; leaves the staging folder in buffer.
+int CreateStagingChain(char* buffer, const char* suffix) {
+  if (!FormatText(buffer, kPathCapacity, "%s\\Orvik\\", buffer)) return 0;
+  CreateFolder(buffer);
+  if (!FormatText(buffer, kPathCapacity, "%sZelvan\\", buffer)) return 0;
+  CreateFolder(buffer);
+  if (!FormatText(buffer, kPathCapacity, "%s%s%s%s", buffer, ProductKind, ProductVersion, suffix)) {
+    return 0;
+  }
+  CreateFolder(buffer);
+  return 1;
+}
+
+int Refuse(char* buffer) {
+  buffer[0] = '\0';
+  return 0;
+}
+
+}  // namespace
+
+void SetFolderLibraryLoaderForTesting(FolderLibraryLoader loader) {
+  folderLibraryLoader = loader != nullptr ? loader : LoadSystemLibrary;
+}
+
+int IsNtVersion6() {
+  if (versionTested) return versionIsNt6;
+  OSVERSIONINFOA version;
+  ZeroMemory(&version, sizeof version);
+  version.dwOSVersionInfoSize = sizeof version;
+  GetVersionExA(&version);
+  versionIsNt6 = version.dwPlatformId == VER_PLATFORM_WIN32_NT && version.dwMajorVersion == 6;
+  versionTested = 1;
+  return versionIsNt6;
+}
+
+int GetLocalLowFolder(char* buffer) {
+  HMODULE shell = folderLibraryLoader("shell32.dll");
+  if (shell == nullptr) return 1;
+  GetKnownFolderPathFunction getKnownFolderPath =
+      LookUp<GetKnownFolderPathFunction>(shell, "SHGetFolderPathEx");
+  if (getKnownFolderPath == nullptr) {
+    FreeLibrary(shell);
+    return 1;
+  }
+  // Room for the 260 characters the lookup may return plus the appended "Low".
+  WCHAR wide[kPathCapacity + 3] = {};
+  if (getKnownFolderPath(kFolderLocalAppDataLow, 0, nullptr, wide, kPathCapacity) != S_OK) {
+    if (getKnownFolderPath(kFolderLocalAppData, 0, nullptr, wide, kPathCapacity) != S_OK) {
+      FreeLibrary(shell);
+      return 1;
+    }
+    lstrcatW(wide, L"Low");
+  }
+  FreeLibrary(shell);
+  char converted[kPathCapacity] = {};
+  if (WideCharToMultiByte(CP_ACP, 0, wide, -1, converted, kPathCapacity, nullptr, nullptr) == 0) {
+    return Refuse(buffer);  // does not convert into 260 bytes
+  }
+  return CopyText(buffer, kPathCapacity, converted) ? 1 : Refuse(buffer);
+}
+
+int GetProfileFolder(char* buffer) {
+  if (buffer == nullptr) return 1;
+  DWORD length = GetEnvironmentVariableA("USERPROFILE", buffer, kPathCapacity);
+  if (length >= kPathCapacity) return Refuse(buffer);
+  if (length == 0) {
+    length = GetWindowsDirectoryA(buffer, kPathCapacity);
+    if (length >= kPathCapacity) return Refuse(buffer);
+  }
+  return 1;
+}
+
+int GetUserDataFolder(char* buffer) {
+  if (IsNtVersion6()) return GetLocalLowFolder(buffer);
+
+  int fits = 1;
+  HMODULE loaded = folderLibraryLoader("shfolder.dll");
+  if (loaded != nullptr) {
+    GetFolderPathFunction getFolderPath = LookUp<GetFolderPathFunction>(loaded, "SHGetFolderPathA");
+    if (getFolderPath != nullptr) {
+      getFolderPath(nullptr, kFolderAppData, nullptr, 0, buffer);
+      fits = EndsInsideBuffer(buffer);
+    } else {
+      fits = GetProfileFolder(buffer);  // shell32.dll is not tried in this case
+    }
+  } else {
+    loaded = folderLibraryLoader("shell32.dll");
+    GetSpecialFolderPathFunction getSpecialFolderPath =
+        LookUp<GetSpecialFolderPathFunction>(loaded, "SHGetSpecialFolderPathA");
+    if (getSpecialFolderPath != nullptr) {
+      getSpecialFolderPath(nullptr, buffer, kFolderAppData, TRUE);
+      fits = EndsInsideBuffer(buffer);
+    } else {
+      fits = GetProfileFolder(buffer);
+    }
+  }
+  if (loaded != nullptr) FreeLibrary(loaded);
+  return fits;
+}
+
+int PreparePackagePath(char* buffer, int amd64) {
+  buffer[0] = '\0';
+  if (!GetUserDataFolder(buffer)) return Refuse(buffer);
+  CreateFolder(buffer);
+  if (!CreateStagingChain(buffer, amd64 ? X64Suffix : "")) return Refuse(buffer);
+  if (!FormatText(buffer, kPathCapacity, "%s\\%s%s.msi", buffer, ProductKind, ProductVersion)) {
+    return Refuse(buffer);
+  }
+  return 1;
+}
+
+int PrepareCabinetPath(char* buffer, const char* cabinetName, int amd64) {
+  buffer[0] = '\0';
+  if (!GetUserDataFolder(buffer)) return Refuse(buffer);
+  if (!CreateStagingChain(buffer, amd64 ? X64Suffix : "")) return Refuse(buffer);
+  if (!FormatText(buffer, kPathCapacity, "%s\\%s.cab", buffer, cabinetName)) return Refuse(buffer);
+  return 1;
+}

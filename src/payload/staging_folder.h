@@ -1,0 +1,35 @@
+#pragma once
+// Where the payload is staged: the per-user data folder (LocalLow on Windows version 6,
+// roaming application data before it) and below it the chain
+//   <user data>\Orvik\Zelvan\kzt1.6.0_32[_x64]\<files>
+// that holds the product package and its cabinets side by side.
+#include <windows.h>
+
+// Capacity of every path here, terminator included.
+constexpr size_t kPathCapacity = 260;
+
+// 1 when the platform reports an NT system of major version 6; asked once per process.
+int IsNtVersion6();
+
+// Fills buffer (holding "") with the user data folder. Returns 1, or 0 (buffer "") when the
+// folder found does not fit 259 characters. When no lookup succeeds the buffer stays "".
+int GetUserDataFolder(char* buffer);
+
+// The version-6 lookup: LocalAppDataLow, else LocalAppData + "Low". Returns as above.
+int GetLocalLowFolder(char* buffer);
+
+// USERPROFILE, else the Windows directory. Returns as above.
+int GetProfileFolder(char* buffer);
+
+// Creates the chain and leaves the product package path in buffer. Returns 1, or 0 with
+// buffer "" when a path does not fit.
+int PreparePackagePath(char* buffer, int amd64);
+
+// Creates levels 2 to 4 and leaves <staging folder>\<cabinetName>.cab in buffer. Returns 1,
+// or 0 with buffer "" when a path does not fit.
+int PrepareCabinetPath(char* buffer, const char* cabinetName, int amd64);
+
+// Tests substitute the loader of shell32.dll / shfolder.dll to reach fallbacks the real
+// platform never takes. Passing null restores the system-directory loader.
+typedef HMODULE (*FolderLibraryLoader)(const char* name);
+void SetFolderLibraryLoaderForTesting(FolderLibraryLoader loader);

@@ -1,0 +1,14 @@
+#pragma once
+// Libraries are only ever loaded by their full path in the system directory, so a planted
+// copy beside the installer (a downloads folder) is never picked up.
+#include <windows.h>
+
+// Loads system-directory\name; returns the module or null. Logs nothing. The caller frees it.
+HMODULE LoadSystemLibrary(const char* name);
+
+// The same, with every failure appended to the diagnostic log.
+HMODULE RTQ_System_LoadLibrary(const char* name);
+
+// Calls SetDllDirectoryA(directory) through kernel32 looked up at run time; returns 1 when it
+// was accepted, else 0 (logged). With "" the current directory leaves the search order.
+int HardenDllSearchPath(const char* directory);
