@@ -12,6 +12,7 @@
 // what the cabinets looked like when the install was let go.
 #include <windows.h>
 
+#include <cstring>
 #include <cwchar>
 #include <string>
 

@@ -1,0 +1,31 @@
+#pragma once
+// Running the wrapper executable the way a person or a deployment script does, with the
+// recording stand-in in place of msiexec.exe.
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+// The wrapper built for tests, by its output name in the build tree.
+std::string WrapperPath(const std::string& name = "kzt-wrapper.exe");
+
+// The folder of the stand-in msiexec.exe, and its full path.
+std::string StandinFolder();
+std::string StandinEngine();
+
+// The staging folder and the package path the wrapper uses on version 6.
+std::string LocalLowFolder();
+std::string StagingFolder(bool amd64 = false);
+std::string StagedPackagePath(bool amd64 = false);
+
+// One wrapper run against the stand-in: the engine folder points at the stand-in, the
+// staging folder is emptied first, and the stand-in's record is returned line by line.
+struct StandinRun {
+  ChildRun run;
+  std::vector<std::string> commandLines;
+};
+StandinRun RunWrapperWithStandin(const std::string& arguments, const std::string& exitCodes = "0",
+                                 const std::string& wrapper = "kzt-wrapper.exe");
+
+// The main command line the wrapper builds for an option string, on this machine.
+std::string ExpectedMainCommandLine(const std::string& optionString, int transformLanguage = 1033);

@@ -1,0 +1,26 @@
+// The real wrapper executable against the recording stand-in for msiexec.exe: the exact
+// command line the engine receives, and the exit code that comes back.
+#include <gtest/gtest.h>
+
+#include "wrapper_run.h"
+
+TEST(WrapperWithStandin, NoArgumentsRunsTheEngineOnceWithTheBareCommandLine) {
+  StandinRun result = RunWrapperWithStandin("");
+  ASSERT_TRUE(result.run.started);
+  ASSERT_FALSE(result.run.timedOut);
+  EXPECT_EQ(result.run.exitCode, 0);
+  ASSERT_EQ(result.commandLines.size(), 1u);
+  // Two spaces before WRAPPER=1: the empty option string stands between them.
+  EXPECT_EQ(result.commandLines[0],
+            "\"" + StandinEngine() + "\" /i \"" + StagedPackagePath() + "\"  WRAPPER=1");
+  EXPECT_TRUE(result.run.boxes.empty());
+}
+
+TEST(WrapperWithStandin, ExitCodeIsTheEngines) {
+  for (const char* code : {"0", "2", "42", "1603", "-5"}) {
+    StandinRun result = RunWrapperWithStandin("", code);
+    ASSERT_FALSE(result.run.timedOut);
+    EXPECT_EQ(result.run.exitCode, atoi(code)) << code;
+    EXPECT_EQ(result.commandLines.size(), 1u);
+  }
+}

@@ -1,0 +1,249 @@
+#include "test_support.h"
+
+#include <stdlib.h>
+
+#include "message_box_watcher.h"
+
+const char kInstallerKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer";
+
+std::string BuildDir() {
+  const char* unixDir = getenv("WRAPPER_TEST_BUILD_DIR");
+  std::string dir = unixDir != nullptr ? unixDir : ".";
+  if (!dir.empty() && dir[0] == '/') dir = "Z:" + dir;
+  for (char& c : dir) {
+    if (c == '/') c = '\\';
+  }
+  return dir;
+}
+
+std::string BuildPath(const std::string& relative) {
+  std::string path = BuildDir() + "\\" + relative;
+  for (char& c : path) {
+    if (c == '/') c = '\\';
+  }
+  return path;
+}
+
+std::string MakeScratchFolder(const std::string& name) {
+  std::string folder = BuildPath("test-scratch");
+  CreateDirectoryA(folder.c_str(), nullptr);
+  folder += "\\" + name;
+  DeleteTree(folder);
+  CreateDirectoryA(folder.c_str(), nullptr);
+  return folder;
+}
+
+bool StartChild(const std::string& commandLine, PROCESS_INFORMATION* process) {
+  STARTUPINFOA startup;
+  ZeroMemory(&startup, sizeof startup);
+  startup.cb = sizeof startup;
+  ZeroMemory(process, sizeof *process);
+  std::vector<char> writable(commandLine.begin(), commandLine.end());
+  writable.push_back('\0');
+  return CreateProcessA(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, process) != 0;
+}
+
+ChildRun RunChild(const std::string& commandLine, DWORD timeoutMs) {
+  ChildRun run;
+  PROCESS_INFORMATION process;
+  if (!StartChild(commandLine, &process)) return run;
+  run.started = true;
+  DWORD start = GetTickCount();
+  for (;;) {
+    if (WaitForSingleObject(process.hProcess, 50) == WAIT_OBJECT_0) break;
+    CloseBoxesOfProcess(process.dwProcessId, &run.boxes);
+    if (GetTickCount() - start > timeoutMs) {
+      run.timedOut = true;
+      TerminateProcess(process.hProcess, 0xDEAD);
+      WaitForSingleObject(process.hProcess, 5000);
+      break;
+    }
+  }
+  DWORD exitCode = 0;
+  GetExitCodeProcess(process.hProcess, &exitCode);
+  run.exitCode = static_cast<int>(exitCode);
+  CloseHandle(process.hProcess);
+  CloseHandle(process.hThread);
+  return run;
+}
+
+std::string ReadFileText(const std::string& path) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return std::string();
+  std::string bytes;
+  char chunk[65536];
+  DWORD read = 0;
+  while (ReadFile(file, chunk, sizeof chunk, &read, nullptr) && read > 0) bytes.append(chunk, read);
+  CloseHandle(file);
+  return bytes;
+}
+
+bool WriteFileText(const std::string& path, const std::string& bytes) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  bool ok = bytes.empty() ||
+            (WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+             written == bytes.size());
+  CloseHandle(file);
+  return ok;
+}
+
+bool PathExists(const std::string& path) {
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool IsDirectory(const std::string& path) {
+  DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+long long FileSize(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return -1;
+  return (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+void DeleteTree(const std::string& path) {
+  DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return;
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+      do {
+        std::string name = found.cFileName;
+        if (name != "." && name != "..") DeleteTree(path + "\\" + name);
+      } while (FindNextFileA(search, &found));
+      FindClose(search);
+    }
+    RemoveDirectoryA(path.c_str());
+  } else {
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileA(path.c_str());
+  }
+}
+
+std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+    start = end + 1;
+  }
+  return lines;
+}
+
+bool SetRegistryValue(HKEY root, const std::string& key, const std::string& name, DWORD type,
+                      const void* data, DWORD size) {
+  HKEY opened = nullptr;
+  if (RegCreateKeyExA(root, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &opened, nullptr) !=
+      ERROR_SUCCESS) {
+    return false;
+  }
+  bool ok = RegSetValueExA(opened, name.c_str(), 0, type, static_cast<const BYTE*>(data), size) ==
+            ERROR_SUCCESS;
+  RegCloseKey(opened);
+  return ok;
+}
+
+bool SetRegistryString(HKEY root, const std::string& key, const std::string& name,
+                       const std::string& text) {
+  return SetRegistryValue(root, key, name, REG_SZ, text.c_str(), static_cast<DWORD>(text.size() + 1));
+}
+
+bool ReadRegistryString(HKEY root, const std::string& key, const std::string& name,
+                        std::string* text) {
+  HKEY opened = nullptr;
+  if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS) return false;
+  char buffer[4096] = {};
+  DWORD size = sizeof buffer - 1;
+  bool ok = RegQueryValueExA(opened, name.c_str(), nullptr, nullptr,
+                             reinterpret_cast<BYTE*>(buffer), &size) == ERROR_SUCCESS;
+  RegCloseKey(opened);
+  if (ok) *text = buffer;
+  return ok;
+}
+
+bool RegistryKeyExists(HKEY root, const std::string& key) {
+  HKEY opened = nullptr;
+  if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS) return false;
+  RegCloseKey(opened);
+  return true;
+}
+
+void DeleteRegistryValue(HKEY root, const std::string& key, const std::string& name) {
+  HKEY opened = nullptr;
+  if (RegOpenKeyExA(root, key.c_str(), 0, KEY_WRITE, &opened) != ERROR_SUCCESS) return;
+  RegDeleteValueA(opened, name.c_str());
+  RegCloseKey(opened);
+}
+
+void DeleteRegistryTree(HKEY root, const std::string& key) {
+  HKEY opened = nullptr;
+  if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ | KEY_WRITE, &opened) != ERROR_SUCCESS) return;
+  for (;;) {
+    char child[256] = {};
+    DWORD size = sizeof child;
+    if (RegEnumKeyExA(opened, 0, child, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+      break;
+    }
+    DeleteRegistryTree(opened, child);
+  }
+  RegCloseKey(opened);
+  RegDeleteKeyA(root, key.c_str());
+}
+
+InstallerLocationOverride::InstallerLocationOverride(const std::string& folder) {
+  Save();
+  SetRegistryString(HKEY_LOCAL_MACHINE, kInstallerKey, "InstallerLocation", folder);
+}
+
+InstallerLocationOverride::InstallerLocationOverride(DWORD type, const void* data, DWORD size) {
+  Save();
+  if (data == nullptr) {
+    DeleteRegistryValue(HKEY_LOCAL_MACHINE, kInstallerKey, "InstallerLocation");
+  } else {
+    SetRegistryValue(HKEY_LOCAL_MACHINE, kInstallerKey, "InstallerLocation", type, data, size);
+  }
+}
+
+void InstallerLocationOverride::Save() {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kInstallerKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return;
+  DWORD size = 0;
+  if (RegQueryValueExA(key, "InstallerLocation", nullptr, &type_, nullptr, &size) == ERROR_SUCCESS) {
+    data_.resize(size);
+    hadValue_ = RegQueryValueExA(key, "InstallerLocation", nullptr, &type_, data_.data(), &size) ==
+                ERROR_SUCCESS;
+  }
+  RegCloseKey(key);
+}
+
+InstallerLocationOverride::~InstallerLocationOverride() {
+  if (hadValue_) {
+    SetRegistryValue(HKEY_LOCAL_MACHINE, kInstallerKey, "InstallerLocation", type_, data_.data(),
+                     static_cast<DWORD>(data_.size()));
+  } else {
+    DeleteRegistryValue(HKEY_LOCAL_MACHINE, kInstallerKey, "InstallerLocation");
+  }
+}
+
+EnvironmentOverride::EnvironmentOverride(const char* name, const char* value) : name_(name) {
+  char old[32768];
+  DWORD length = GetEnvironmentVariableA(name, old, sizeof old);
+  hadValue_ = length > 0 && length < sizeof old;
+  if (hadValue_) old_ = old;
+  SetEnvironmentVariableA(name, value);
+}
+
+EnvironmentOverride::~EnvironmentOverride() {
+  SetEnvironmentVariableA(name_.c_str(), hadValue_ ? old_.c_str() : nullptr);
+}

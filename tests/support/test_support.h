@@ -1,0 +1,91 @@
+#pragma once
+// Helpers shared by the tests that run under wine64: paths of the build tree, child
+// processes with a time-out, files and registry values.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+// The build tree as a Windows path (Z:\...), from WRAPPER_TEST_BUILD_DIR.
+std::string BuildDir();
+// A path inside the build tree, given with forward slashes relative to it.
+std::string BuildPath(const std::string& relative);
+// A fresh, empty scratch folder for one test under the build tree.
+std::string MakeScratchFolder(const std::string& name);
+
+// A message box seen in a child process.
+struct SeenBox {
+  std::string caption;
+  std::string text;
+  LONG style;  // window style bits of the dialog
+  bool hasIcon;  // an icon is shown beside the text
+};
+
+// The outcome of one child run.
+struct ChildRun {
+  bool started = false;
+  bool timedOut = false;
+  int exitCode = 0;
+  std::vector<SeenBox> boxes;  // boxes that appeared, in order; each was closed with OK
+};
+
+// Starts a command line and waits up to timeoutMs; message boxes of the child are read and
+// closed with OK. A child still running at the time-out is killed.
+ChildRun RunChild(const std::string& commandLine, DWORD timeoutMs = 120000);
+
+// Starts a command line and returns its process information (the caller waits and closes).
+bool StartChild(const std::string& commandLine, PROCESS_INFORMATION* process);
+
+// Files.
+std::string ReadFileText(const std::string& path);  // empty when absent
+bool WriteFileText(const std::string& path, const std::string& bytes);
+bool PathExists(const std::string& path);
+bool IsDirectory(const std::string& path);
+long long FileSize(const std::string& path);  // -1 when absent
+void DeleteTree(const std::string& path);
+std::vector<std::string> SplitLines(const std::string& text);
+
+// Registry values under HKEY_LOCAL_MACHINE or HKEY_CURRENT_USER (native view).
+bool SetRegistryValue(HKEY root, const std::string& key, const std::string& name, DWORD type,
+                      const void* data, DWORD size);
+bool SetRegistryString(HKEY root, const std::string& key, const std::string& name,
+                       const std::string& text);
+bool ReadRegistryString(HKEY root, const std::string& key, const std::string& name,
+                        std::string* text);
+bool RegistryKeyExists(HKEY root, const std::string& key);
+void DeleteRegistryValue(HKEY root, const std::string& key, const std::string& name);
+void DeleteRegistryTree(HKEY root, const std::string& key);
+
+// Points HKLM\...\Installer\InstallerLocation at a folder for the life of the object and
+// restores the value it had.
+class InstallerLocationOverride {
+ public:
+  explicit InstallerLocationOverride(const std::string& folder);
+  InstallerLocationOverride(DWORD type, const void* data, DWORD size);
+  ~InstallerLocationOverride();
+  InstallerLocationOverride(const InstallerLocationOverride&) = delete;
+  InstallerLocationOverride& operator=(const InstallerLocationOverride&) = delete;
+
+ private:
+  void Save();
+  bool hadValue_ = false;
+  DWORD type_ = 0;
+  std::vector<BYTE> data_;
+};
+
+// Sets an environment variable for this process and its children for the life of the
+// object (an empty optional value removes it).
+class EnvironmentOverride {
+ public:
+  EnvironmentOverride(const char* name, const char* value);
+  ~EnvironmentOverride();
+  EnvironmentOverride(const EnvironmentOverride&) = delete;
+  EnvironmentOverride& operator=(const EnvironmentOverride&) = delete;
+
+ private:
+  std::string name_;
+  bool hadValue_ = false;
+  std::string old_;
+};
+
+extern const char kInstallerKey[];  // SOFTWARE\Microsoft\Windows\CurrentVersion\Installer
