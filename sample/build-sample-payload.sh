@@ -297,6 +297,13 @@ for entry in "${kit_files[@]}"; do
     </DirectoryRef>"
 done
 
+# The always-installed kit components belong to the parent feature and to
+# every child: an ADDLOCAL that names only children must still give a working
+# kit, and not every installer engine switches the parent on by itself.
+core_refs="        <ComponentRef Id=\"KitRegistry\"/>
+        <ComponentRef Id=\"ReinstallStatus\"/>
+$(refs_for KitFeature)"
+
 cat >"$kit/kit.wxs" <<EOF
 <?xml version="1.0" encoding="utf-8"?>
 <Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">
@@ -334,16 +341,17 @@ cat >"$kit/kit.wxs" <<EOF
     </Directory>$comps
     <Feature Id="KitFeature" Title="Zelvan Development Kit" Level="1"
              ConfigurableDirectory="INSTALLDIR">
-      <ComponentRef Id="KitRegistry"/>
-      <ComponentRef Id="ReinstallStatus"/>
-$(refs_for KitFeature)
+$core_refs
       <Feature Id="PublicrtqFeature" Title="Public Zelvan Runtime Environment" Level="1">
+$core_refs
 $(refs_for PublicrtqFeature)
       </Feature>
       <Feature Id="ToolsFeature" Title="Development Tools" Level="1">
+$core_refs
 $(refs_for ToolsFeature)
       </Feature>
       <Feature Id="DatabaseFeature" Title="Zelvan Database" Level="1">
+$core_refs
 $(refs_for DatabaseFeature)
       </Feature>
     </Feature>
@@ -395,7 +403,7 @@ printf 'Name\tData\ns72\tv0\nBinary\tName\nCabWait\tCabWait.ibd\nKitHome\tKitHom
     # maintenance, so an uninstall still removes what the feature put down.
     printf 'PublicrtqFeature\t0\tRTQPRESENT AND NOT Installed\n'
 } >"$idt/Condition.idt"
-sql+="UPDATE \`Component\` SET \`Condition\` = 'SAMPLE_REQUEST_REINSTALL=\"1\"' WHERE \`Component\` = 'ReinstallStatus';"
+sql+="UPDATE \`Component\` SET \`Condition\` = 'SAMPLE_REQUEST_REINSTALL=\"1\" OR REMOVE~=\"ALL\"' WHERE \`Component\` = 'ReinstallStatus';"
 sql+="INSERT INTO \`InstallExecuteSequence\` (\`Action\`, \`Condition\`, \`Sequence\`) VALUES ('SampleCabWait', 'WRAPPER=\"1\" AND NOT Installed', 1001);"
 sql+="INSERT INTO \`InstallExecuteSequence\` (\`Action\`, \`Sequence\`) VALUES ('SetKitHomeValue', 1002);"
 (cd "$idt" && msibuild "$msi" -i Media.idt -i Binary.idt -i CustomAction.idt -i Condition.idt)

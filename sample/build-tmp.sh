@@ -297,6 +297,13 @@ for entry in "${kit_files[@]}"; do
     </DirectoryRef>"
 done
 
+# The always-installed kit components belong to the parent feature and to
+# every child: an ADDLOCAL that names only children must still give a working
+# kit, and not every installer engine switches the parent on by itself.
+core_refs="        <ComponentRef Id=\"KitRegistry\"/>
+        <ComponentRef Id=\"ReinstallStatus\"/>
+$(refs_for KitFeature)"
+
 cat >"$kit/kit.wxs" <<EOF
 <?xml version="1.0" encoding="utf-8"?>
 <Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">
@@ -334,16 +341,17 @@ cat >"$kit/kit.wxs" <<EOF
     </Directory>$comps
     <Feature Id="KitFeature" Title="Zelvan Development Kit" Level="1"
              ConfigurableDirectory="INSTALLDIR">
-      <ComponentRef Id="KitRegistry"/>
-      <ComponentRef Id="ReinstallStatus"/>
-$(refs_for KitFeature)
+$core_refs
       <Feature Id="PublicrtqFeature" Title="Public Zelvan Runtime Environment" Level="1">
+$core_refs
 $(refs_for PublicrtqFeature)
       </Feature>
       <Feature Id="ToolsFeature" Title="Development Tools" Level="1">
+$core_refs
 $(refs_for ToolsFeature)
       </Feature>
       <Feature Id="DatabaseFeature" Title="Zelvan Database" Level="1">
+$core_refs
 $(refs_for DatabaseFeature)
       </Feature>
     </Feature>
