@@ -1,0 +1,43 @@
+#!/bin/bash
+# Builds everything and runs all the tests: the executable checks of the i686 product, the
+# wine64 tests of the x86_64 build, the sanitized native unit tests with a bounded fuzz run,
+# and the sample payload's own checks. Run as root on Debian 12: bash tools/run-all-tests.sh
+set -uo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+bash tools/install-build-dependencies.sh || exit 1
+
+passed=0
+failed=0
+step() {
+  local name=$1
+  shift
+  echo "=== $name"
+  if "$@"; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    echo "=== FAILED: $name"
+  fi
+}
+
+build_and_test() {
+  local preset=$1
+  cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset" &&
+    (cd "build/$preset" && ctest --output-on-failure --timeout 600)
+}
+
+step "i686 product build and executable checks" build_and_test i686
+step "x86_64 build and wine64 tests" build_and_test x86_64
+if [ -x tests/native/run-native-checks.sh ]; then
+  step "native sanitizer tests and fuzzing" tests/native/run-native-checks.sh --fuzz-seconds "${FUZZ_SECONDS:-60}"
+fi
+if [ -f sample/tests/verify-sample-payload.sh ]; then
+  step "sample payload checks" bash sample/tests/verify-sample-payload.sh
+fi
+for script in tests/release/*.sh; do
+  [ -f "$script" ] && step "release check $(basename "$script")" bash "$script"
+done
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
