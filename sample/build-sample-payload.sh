@@ -65,7 +65,23 @@ guid() {
 }
 
 work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
+# The transform tool runs under wine64 in a prefix of its own unless the
+# caller lends one (SAMPLE_WINEPREFIX) to save the prefix start-up.
+wine_prefix="${SAMPLE_WINEPREFIX:-$work/wineprefix}"
+cleanup() {
+    if [ -z "${SAMPLE_WINEPREFIX:-}" ] && [ -d "$work/wineprefix" ]; then
+        WINEPREFIX="$work/wineprefix" /usr/lib/wine/wineserver -k 2>/dev/null || true
+        WINEPREFIX="$work/wineprefix" /usr/lib/wine/wineserver -w 2>/dev/null || true
+    fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+run_wine() {
+    WINEPREFIX="$wine_prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
+        /usr/lib/wine/wine64 "$@"
+}
+winpath() { local p="$1"; printf 'Z:%s' "${p//\//\\}"; }
 
 log() { printf '[sample %s] %s\n' "$arch" "$*"; }
 
@@ -98,8 +114,28 @@ mkdir -p "$work/bin"
 cxxflags=(-std=c++17 -O2 -Wall -Wextra -Werror -static -s -Wl,--no-insert-timestamp)
 "$cxx" "${cxxflags[@]}" -municode -mwindows "$here/src/cabwait.cpp" -o "$work/bin/cabwait.exe"
 "$cxx" "${cxxflags[@]}" -mwindows "$here/src/dorvane.cpp" -o "$work/bin/dorvane.exe"
-"$cxx" "${cxxflags[@]}" -shared -Wl,--kill-at "$here/src/kithome.cpp" -o "$work/bin/kithome.dll" -lmsi
+"$cxx" "${cxxflags[@]}" -shared -Wl,--kill-at -Wl,--disable-auto-image-base "$here/src/kithome.cpp" -o "$work/bin/kithome.dll" -lmsi
 pin "$work/bin/"*
+# Runs here under wine64 only, whatever the payload architecture.
+x86_64-w64-mingw32-g++ "${cxxflags[@]}" -municode "$here/src/mkmst.cpp" -o "$work/bin/mkmst.exe" -lmsi -lole32
+
+wine_ready=0
+prepare_wine() {  # a new prefix says a lot while it is set up: keep that in a log
+    [ "$wine_ready" = 1 ] && return 0
+    if [ ! -d "$wine_prefix/drive_c" ] &&
+        ! run_wine wineboot -i >"$work/wineboot.log" 2>&1; then
+        cat "$work/wineboot.log" >&2
+        return 1
+    fi
+    wine_ready=1
+}
+
+# Language transform TRANSFORM of BASE setting ProductLanguage to LANGID.
+make_transform() {  # BASE LANGID TRANSFORM
+    prepare_wine
+    run_wine "$work/bin/mkmst.exe" make "$(winpath "$1")" "$2" "$(winpath "$3")"
+    "$python" "$here/src/fix_suminfo.py" "$3" "$epoch"
+}
 
 # ------------------------------------------------------- companion packages
 # A small per-machine package with an embedded cabinet that honours INSTALLDIR
@@ -126,6 +162,11 @@ build_companion() {  # NAME PRODUCT UPGRADE TITLE REGKEY FILE...
     <Package InstallerVersion="500" Compressed="yes" InstallScope="perMachine"
              Description="$title (sample)"/>
     <Media Id="1" Cabinet="$name.cab" EmbedCab="yes"/>
+    <!-- Maintenance (repair, uninstall) finds the folder chosen at install. -->
+    <Property Id="INSTALLDIR">
+      <RegistrySearch Id="HomeSearch" Root="HKLM" Key="$regkey" Name="Home" Type="raw"
+                      Win64="$win64"/>
+    </Property>
     <Directory Id="TARGETDIR" Name="SourceDir">
       <Directory Id="$pf_dir">
         <Directory Id="HalvernDir" Name="Halvern">
@@ -228,11 +269,12 @@ printf 'ZELVAN_VERSION="1.6.0_32"\r\n' >"$files/kit_release"
 gen_text "$files/kit_srcindex" "src index" 60
 cp "$work/rtq/rtq.msi" "$files/rtq_msi"
 cp "$work/zelvandb/zelvandb.msi" "$files/db_msi"
-"$python" "$here/src/mkmst.py" "$work/rtq/rtq.msi" 1041 "$files/rtq_mst1041"
-"$python" "$here/src/mkmst.py" "$work/rtq/rtq.msi" 2052 "$files/rtq_mst2052"
+log "making the rtq.msi language transforms (wine64)"
+make_transform "$work/rtq/rtq.msi" 1041 "$files/rtq_mst1041"
+make_transform "$work/rtq/rtq.msi" 2052 "$files/rtq_mst2052"
 
 cab_keys() {  # CABINET -> file keys in that cabinet, in sequence order
-    local entry
+    local entry key cab feat
     for entry in "${kit_files[@]}"; do
         IFS='|' read -r key _ _ cab _ <<<"$entry"
         [ "$cab" = "$1" ] && echo "$key"
@@ -280,7 +322,7 @@ fi
 # Components: one per file, placed with DirectoryRef.
 comps=""
 refs_for() {  # FEATURE -> ComponentRef lines
-    local entry
+    local entry key cab feat
     for entry in "${kit_files[@]}"; do
         IFS='|' read -r key _ _ _ feat <<<"$entry"
         [ "$feat" = "$1" ] && echo "        <ComponentRef Id=\"C_$key\"/>"
@@ -403,14 +445,21 @@ printf 'Name\tData\ns72\tv0\nBinary\tName\nCabWait\tCabWait.ibd\nKitHome\tKitHom
     # maintenance, so an uninstall still removes what the feature put down.
     printf 'PublicrtqFeature\t0\tRTQPRESENT AND NOT Installed\n'
 } >"$idt/Condition.idt"
+# InstallStatus only on request; the REMOVE term keeps the component enabled
+# during an uninstall, else a disabled component would be left behind.
 sql+="UPDATE \`Component\` SET \`Condition\` = 'SAMPLE_REQUEST_REINSTALL=\"1\" OR REMOVE~=\"ALL\"' WHERE \`Component\` = 'ReinstallStatus';"
 sql+="INSERT INTO \`InstallExecuteSequence\` (\`Action\`, \`Condition\`, \`Sequence\`) VALUES ('SampleCabWait', 'WRAPPER=\"1\" AND NOT Installed', 1001);"
 sql+="INSERT INTO \`InstallExecuteSequence\` (\`Action\`, \`Sequence\`) VALUES ('SetKitHomeValue', 1002);"
 (cd "$idt" && msibuild "$msi" -i Media.idt -i Binary.idt -i CustomAction.idt -i Condition.idt)
 msibuild "$msi" -q "$sql"
 
-"$python" "$here/src/mkmst.py" --embed "$msi" 1041 2052
 finish_package "$msi" "Zelvan Development Kit 1.6.0_32" "$(guid kit/package)"
+log "embedding the kit language transforms 1041 and 2052 (wine64)"
+make_transform "$msi" 1041 "$kit/1041.mst"
+make_transform "$msi" 2052 "$kit/2052.mst"
+run_wine "$work/bin/mkmst.exe" embed "$(winpath "$msi")" \
+    1041 "$(winpath "$kit/1041.mst")" 2052 "$(winpath "$kit/2052.mst")"
+"$python" "$here/src/fix_suminfo.py" "$msi" "$epoch"
 
 for c in "${cabs[@]}"; do make_cab "$c"; done
 
