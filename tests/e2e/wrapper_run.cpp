@@ -29,9 +29,15 @@ std::string StagedPackagePath(bool amd64) { return StagingFolder(amd64) + "\\kzt
 
 StandinRun RunWrapperWithStandin(const std::string& arguments, const std::string& exitCodes,
                                  const std::string& wrapper) {
+  InstallerLocationOverride location(StandinFolder());
+  return RunWrapperRecording(arguments, exitCodes, wrapper);
+}
+
+StandinRun RunWrapperRecording(const std::string& arguments, const std::string& exitCodes,
+                               const std::string& wrapper) {
   std::string scratch = MakeScratchFolder("standin-run");
   std::string record = scratch + "\\record.txt";
-  InstallerLocationOverride location(StandinFolder());
+  DeleteTree(StagingFolder());
   EnvironmentOverride recordFile("WRAPPER_STANDIN_RECORD", record.c_str());
   EnvironmentOverride codes("WRAPPER_STANDIN_EXIT_CODES", exitCodes.c_str());
   StandinRun result;
@@ -40,6 +46,12 @@ StandinRun RunWrapperWithStandin(const std::string& arguments, const std::string
   result.run = RunChild(commandLine);
   result.commandLines = SplitLines(ReadFileText(record));
   return result;
+}
+
+std::string DescribeBoxes(const ChildRun& run) {
+  std::string text;
+  for (const SeenBox& box : run.boxes) text += "[" + box.caption + ": " + box.text + "] ";
+  return text;
 }
 
 std::string ExpectedMainCommandLine(const std::string& optionString, int transformLanguage) {

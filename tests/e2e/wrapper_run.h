@@ -27,5 +27,13 @@ struct StandinRun {
 StandinRun RunWrapperWithStandin(const std::string& arguments, const std::string& exitCodes = "0",
                                  const std::string& wrapper = "kzt-wrapper.exe");
 
+// The same run with InstallerLocation left as the caller set it (a copy of the stand-in
+// elsewhere, an odd value, no value).
+StandinRun RunWrapperRecording(const std::string& arguments, const std::string& exitCodes = "0",
+                               const std::string& wrapper = "kzt-wrapper.exe");
+
+// The boxes a run showed, caption and text, for failure messages.
+std::string DescribeBoxes(const ChildRun& run);
+
 // The main command line the wrapper builds for an option string, on this machine.
 std::string ExpectedMainCommandLine(const std::string& optionString, int transformLanguage = 1033);

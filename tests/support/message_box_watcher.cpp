@@ -40,6 +40,11 @@ void CloseBoxesOfProcess(DWORD processId, std::vector<SeenBox>* boxes) {
   Search search{processId, {}};
   EnumWindows(CollectBoxes, reinterpret_cast<LPARAM>(&search));
   for (HWND box : search.found) {
+    // A box can be found while it is still being set up, before its caption and text are
+    // set. A sent message is handled only once its thread pumps messages again, that is,
+    // once the box is complete and waiting.
+    DWORD_PTR ignored = 0;
+    if (!SendMessageTimeoutA(box, WM_NULL, 0, 0, SMTO_BLOCK, 5000, &ignored)) continue;
     SeenBox seen;
     char caption[1024] = {};
     GetWindowTextA(box, caption, sizeof caption);
