@@ -1,0 +1,96 @@
+// A child the writer tests start. It writes its own resource the way the wrapper writes a
+// payload file, so a failure ends this process, with its box, instead of the test.
+//   resource_probe write PATH                  exit 100 + the writer's result
+//   resource_probe write-missing PATH          the same for a resource the probe lacks
+//   resource_probe write-fails CODE N PATH     the Nth write fails with CODE
+//   resource_probe write-stalls PATH           every write succeeds with 0 bytes written
+//   resource_probe close-fails CODE PATH       closing the file fails with CODE
+//   resource_probe fail CODE                   last error CODE, then the create-file failure
+//   resource_probe cabinets MODULE             the cabinet thread on the resources of the
+//                                              library MODULE, as the wrapper starts it; exit
+//                                              77 when the thread ends
+// CODE is decimal or 0x-hexadecimal. Failures are injected at this program's import table;
+// the writer's code is the wrapper's own.
+#include <windows.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "import_patch.h"
+#include "payload/cabinet_thread.h"
+#include "payload/resource_writer.h"
+
+namespace {
+
+constexpr int kProbeResource = 7;
+constexpr int kAbsentResource = 8;
+const char kProbeType[] = "PROBE_DATA";
+
+decltype(&WriteFile) realWriteFile = nullptr;
+decltype(&CloseHandle) realCloseHandle = nullptr;
+DWORD injectedCode = 0;
+DWORD failingWrite = 0;
+DWORD writeCalls = 0;
+
+BOOL WINAPI FailingWriteFile(HANDLE file, LPCVOID bytes, DWORD size, LPDWORD written,
+                             LPOVERLAPPED overlapped) {
+  if (++writeCalls >= failingWrite) {
+    SetLastError(injectedCode);
+    return FALSE;
+  }
+  return realWriteFile(file, bytes, size, written, overlapped);
+}
+
+BOOL WINAPI StallingWriteFile(HANDLE, LPCVOID, DWORD, LPDWORD written, LPOVERLAPPED) {
+  if (written != nullptr) *written = 0;
+  return TRUE;
+}
+
+BOOL WINAPI FailingCloseHandle(HANDLE handle) {
+  realCloseHandle(handle);
+  SetLastError(injectedCode);
+  return FALSE;
+}
+
+DWORD ParseCode(const char* text) { return static_cast<DWORD>(strtoul(text, nullptr, 0)); }
+
+int Write(int id, const char* path) {
+  return 100 + ExtractResourceToFile(GetModuleHandleA(nullptr), id, kProbeType, path);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) return 2;
+  const char* mode = argv[1];
+  if (strcmp(mode, "write") == 0) return Write(kProbeResource, argv[2]);
+  if (strcmp(mode, "write-missing") == 0) return Write(kAbsentResource, argv[2]);
+  if (strcmp(mode, "write-fails") == 0 && argc >= 5) {
+    injectedCode = ParseCode(argv[2]);
+    failingWrite = ParseCode(argv[3]);
+    if (!HookImport("kernel32.dll", "WriteFile", &FailingWriteFile, &realWriteFile)) return 3;
+    return Write(kProbeResource, argv[4]);
+  }
+  if (strcmp(mode, "write-stalls") == 0) {
+    if (!HookImport("kernel32.dll", "WriteFile", &StallingWriteFile, &realWriteFile)) return 3;
+    return Write(kProbeResource, argv[2]);
+  }
+  if (strcmp(mode, "close-fails") == 0 && argc >= 4) {
+    injectedCode = ParseCode(argv[2]);
+    if (!HookImport("kernel32.dll", "CloseHandle", &FailingCloseHandle, &realCloseHandle)) return 3;
+    return Write(kProbeResource, argv[3]);
+  }
+  if (strcmp(mode, "cabinets") == 0) {
+    HMODULE module = LoadLibraryA(argv[2]);
+    if (module == nullptr) return 4;
+    CreateReadyEvent();
+    HANDLE thread = CreateThread(nullptr, 0, ExtractCabinets, module, 0, nullptr);
+    if (thread == nullptr) return 5;
+    WaitForSingleObject(thread, INFINITE);
+    return 77;
+  }
+  if (strcmp(mode, "fail") == 0) {
+    SetLastError(ParseCode(argv[2]));
+    FailWithSystemError("Installer : Wrapper.CreateFile ");
+  }
+  return 2;
+}
