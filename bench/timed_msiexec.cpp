@@ -1,6 +1,7 @@
 // Stands in for msiexec.exe in the latency benchmark: appends its own creation time (100 ns
-// units, as the kernel recorded it) and how many staged cabinets were complete at that
-// moment to the file named by BENCH_ENGINE_RECORD, then exits 0 at once.
+// units, as the kernel recorded it), how many staged cabinet files existed and whether the
+// ready event was already signalled when it started, to the file named by
+// BENCH_ENGINE_RECORD, then exits 0 at once.
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -20,10 +21,13 @@ int main() {
       present += GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
     }
   }
+  HANDLE ready = OpenEventA(SYNCHRONIZE, FALSE, "OrvikKZTCabExtractWaitEvent");
+  int signalled = ready != nullptr && WaitForSingleObject(ready, 0) == WAIT_OBJECT_0;
   FILE* file = fopen(record, "a");
   if (file == nullptr) return 0;
-  fprintf(file, "%llu %d\n",
-          (static_cast<unsigned long long>(creation.dwHighDateTime) << 32) | creation.dwLowDateTime, present);
+  fprintf(file, "%llu %d %d\n",
+          (static_cast<unsigned long long>(creation.dwHighDateTime) << 32) | creation.dwLowDateTime, present,
+          signalled);
   fclose(file);
   return 0;
 }

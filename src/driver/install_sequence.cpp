@@ -55,10 +55,12 @@ int RunInstallSequence(HMODULE module) {
   }
 
   char packagePath[kPathCapacity] = {};
-  PreparePackagePath(packagePath, amd64);  // a path that does not fit is refused by the writer
-  if (!ExtractResourceToFile(module, PAYLOAD_ID_PRODUCT_PACKAGE, PAYLOAD_TYPE_INSTALLER, packagePath)) {
-    return exitCode;
-  }
+  int written = PreparePackagePath(packagePath, amd64)
+                    ? ExtractResourceToFile(module, PAYLOAD_ID_PRODUCT_PACKAGE, PAYLOAD_TYPE_INSTALLER,
+                                            packagePath)
+                    : RefuseResourceFile(module, PAYLOAD_ID_PRODUCT_PACKAGE, PAYLOAD_TYPE_INSTALLER,
+                                         GetLastError());
+  if (!written) return exitCode;
 
   if (!LocateInstallerEngine(enginePath, sizeof enginePath)) return kExitEngineNotFound;
 

@@ -72,18 +72,22 @@ void InstallUpdateService(HMODULE module) {
   char enginePath[kPathCapacity] = {};
   LocateInstallerEngine(enginePath, sizeof enginePath);
 
-  char userDataFolder[kPathCapacity] = {};
   char folder[kPathCapacity] = {};
   char packagePath[kPathCapacity] = {};
   char cabinetPath[kPathCapacity] = {};
-  // Paths that would not fit are never cut: the phase is skipped instead.
-  if (!GetUserDataFolder(userDataFolder) ||
-      !FormatText(folder, sizeof folder, "%s\\Orvik\\Zelvan\\AU\\", userDataFolder) ||
-      !FormatText(packagePath, sizeof packagePath, "%sau.msi", folder) ||
+  if (!PrepareUpdateServiceFolder(folder)) {
+    // A path that would not fit is never cut: the phase is skipped. A link in the folder
+    // chain fails the writes like every staged file.
+    DWORD refusal = GetLastError();
+    if (refusal == ERROR_FILENAME_EXCED_RANGE) return;
+    RefuseResourceFile(module, PAYLOAD_ID_UPDATE_SERVICE_CABINET, PAYLOAD_TYPE_INSTALLER, refusal);
+    RefuseResourceFile(module, PAYLOAD_ID_UPDATE_SERVICE_PACKAGE, PAYLOAD_TYPE_INSTALLER, refusal);
+    return;
+  }
+  if (!FormatText(packagePath, sizeof packagePath, "%sau.msi", folder) ||
       !FormatText(cabinetPath, sizeof cabinetPath, "%sau.cab", folder)) {
     return;
   }
-  CreateDirectoryA(folder, nullptr);
 
   ExtractResourceToFile(module, PAYLOAD_ID_UPDATE_SERVICE_CABINET, PAYLOAD_TYPE_INSTALLER, cabinetPath);
   if (!ExtractResourceToFile(module, PAYLOAD_ID_UPDATE_SERVICE_PACKAGE, PAYLOAD_TYPE_INSTALLER,

@@ -46,10 +46,14 @@ DWORD WINAPI ExtractCabinets(LPVOID parameter) {
     char path[kPathCapacity] = {};
     FormatText(name, sizeof name, cabinet.nameFormat, MajorVersionText, MinorVersionText,
                MicroVersionText, UpdateVersionText);
-    // A path that does not fit is left empty, which the writer refuses with its box.
-    PrepareCabinetPath(path, name, amd64);
-    ExtractResourceToFile(module, cabinet.id, cabinet.type, path);
+    if (PrepareCabinetPath(path, name, amd64)) {
+      ExtractResourceToFileComparingLater(module, cabinet.id, cabinet.type, path);
+    } else {
+      RefuseResourceFile(module, cabinet.id, cabinet.type, GetLastError());
+    }
   }
+  // The package reads the cabinets once the event is set: every one must be known good.
+  AwaitFileComparisons();
   SignalReadyEvent();
   return 1;
 }

@@ -1,15 +1,173 @@
 #include "resource_writer.h"
 
+#include <string.h>
 #include "../support/text_buffer.h"
 
 const char kContextCreateFile[] = "Installer : Wrapper.CreateFile ";
 const char kContextWriteFile[] = "Installer : Wrapper.WriteFile (In small chunks) ";
 const char kContextCloseHandle[] = "Installer : Wrapper.CloseHandle ";
+const char kContextReopenFile[] = "Installer : Wrapper.CreateFile (Verify) ";
+const char kContextMapFile[] = "Installer : Wrapper.MapViewOfFile (Verify) ";
+const char kContextVerifyFile[] = "Installer : Wrapper.VerifyFile ";
 
 namespace {
+
 // The largest amount handed to one write.
 constexpr DWORD kChunkSize = 8192;
+// Written files are compared through views of this size, small enough for a 32-bit process.
+constexpr DWORD kVerifyViewSize = 16 * 1024 * 1024;
+
+// Handles held on written files until the process ends. Both threads add to it; a slot is
+// claimed atomically, so no lock is needed. Files past the last slot stay held all the same.
+constexpr LONG kHeldFileSlots = 16;
+HANDLE heldFiles[kHeldFileSlots];
+volatile LONG heldFileCount = 0;
+
+void HoldFile(HANDLE file) {
+  LONG slot = InterlockedIncrement(&heldFileCount) - 1;
+  if (slot < kHeldFileSlots) heldFiles[slot] = file;
+}
+
+[[noreturn]] void FailWithError(DWORD error, const char* context) {
+  SetLastError(error);
+  FailWithSystemError(context);
+}
+
+// 1 when the open file is a link itself. Asked by attribute tag where the platform can
+// (cheap), else through the full file information (systems before version 6).
+int IsOpenedLink(HANDLE file) {
+  typedef BOOL(WINAPI * GetInformationByHandleExFunction)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
+  GetInformationByHandleExFunction getInformationEx = reinterpret_cast<GetInformationByHandleExFunction>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetFileInformationByHandleEx")));
+  DWORD attributes = 0;
+  FILE_ATTRIBUTE_TAG_INFO tag;
+  BY_HANDLE_FILE_INFORMATION information;
+  if (getInformationEx != nullptr && getInformationEx(file, FileAttributeTagInfo, &tag, sizeof tag)) {
+    attributes = tag.FileAttributes;
+  } else if (GetFileInformationByHandle(file, &information)) {
+    attributes = information.dwFileAttributes;
+  }
+  return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+// Opens the closed file again so that nobody can change it any more: others may still read
+// it, but neither write, rename nor delete it. The open never follows a link, and one found
+// there (swapped in at any moment since the name was checked) is refused.
+HANDLE LockWrittenFile(const char* path, DWORD size) {
+  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE) FailWithSystemError(kContextReopenFile);
+  if (IsOpenedLink(file)) FailWithError(ERROR_ACCESS_DENIED, kContextReopenFile);
+  LARGE_INTEGER fileSize;
+  if (!GetFileSizeEx(file, &fileSize)) FailWithSystemError(kContextReopenFile);
+  if (fileSize.QuadPart != size) FailWithError(ERROR_FILE_CORRUPT, kContextVerifyFile);
+  return file;
+}
+
+// Compares the locked file with the resource's bytes (another process of the user may have
+// replaced it between the close and the lock), then holds it until the process ends. The
+// file is read through views of a mapping: no copy, and no read calls to wait on.
+void CompareAndHold(HANDLE file, const BYTE* bytes, DWORD size) {
+  if (size > 0) {
+    HANDLE mapping = CreateFileMappingA(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+    if (mapping == nullptr) FailWithSystemError(kContextMapFile);
+    for (DWORD offset = 0; offset < size; offset += kVerifyViewSize) {
+      DWORD length = size - offset < kVerifyViewSize ? size - offset : kVerifyViewSize;
+      const void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, offset, length);
+      if (view == nullptr) FailWithSystemError(kContextMapFile);
+      int same = memcmp(view, bytes + offset, length) == 0;
+      UnmapViewOfFile(view);
+      if (!same) FailWithError(ERROR_FILE_CORRUPT, kContextVerifyFile);
+    }
+    CloseHandle(mapping);
+  }
+  HoldFile(file);
+}
+
+// Comparisons running beside the cabinet thread, their only user: comparing a file costs a
+// good part of writing it, and the second core is idle while the engine waits.
+struct Comparison {
+  HANDLE file;
+  const BYTE* bytes;
+  DWORD size;
+};
+constexpr int kComparisonSlots = 16;
+constexpr DWORD kCompareOnThreadFrom = 1024 * 1024;
+Comparison comparisons[kComparisonSlots];
+HANDLE comparisonThreads[kComparisonSlots];
+int comparisonCount = 0;
+
+DWORD WINAPI CompareOnThread(LPVOID parameter) {
+  Comparison* comparison = static_cast<Comparison*>(parameter);
+  CompareAndHold(comparison->file, comparison->bytes, comparison->size);
+  return 0;
+}
+
+void CompareLater(HANDLE file, const BYTE* bytes, DWORD size) {
+  // A small file is compared sooner than a thread would start.
+  if (size >= kCompareOnThreadFrom && comparisonCount < kComparisonSlots) {
+    Comparison* comparison = &comparisons[comparisonCount];
+    *comparison = {file, bytes, size};
+    HANDLE thread = CreateThread(nullptr, 0, CompareOnThread, comparison, 0, nullptr);
+    if (thread != nullptr) {
+      comparisonThreads[comparisonCount++] = thread;
+      return;
+    }
+  }
+  CompareAndHold(file, bytes, size);  // no thread to spare: compare now
+}
+
+int WriteResourceToFile(HMODULE module, int id, const char* type, const char* path, bool compareLater) {
+  HRSRC resource = FindResourceA(module, MAKEINTRESOURCEA(id), type);
+  if (resource == nullptr) return 0;
+  DWORD size = SizeofResource(module, resource);
+  const BYTE* bytes = static_cast<const BYTE*>(LockResource(LoadResource(module, resource)));
+
+  // The wrapper runs elevated in a folder the user's other processes can write to: a link
+  // planted at the file's name must not send the write elsewhere.
+  if (IsLink(path)) FailWithError(ERROR_ACCESS_DENIED, kContextCreateFile);
+  HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE) FailWithSystemError(kContextCreateFile);
+
+  // Straight from the loaded image, in chunks, no copy of our own.
+  DWORD done = 0;
+  while (done < size) {
+    DWORD chunk = size - done < kChunkSize ? size - done : kChunkSize;
+    DWORD written = 0;
+    if (!WriteFile(file, bytes + done, chunk, &written, nullptr)) {
+      FailWithSystemError(kContextWriteFile);
+    }
+    if (written == 0) {
+      // A write that reports success without progress would loop for ever; treat it as the
+      // disk refusing the data.
+      SetLastError(ERROR_WRITE_FAULT);
+      FailWithSystemError(kContextWriteFile);
+    }
+    done += written;
+  }
+  if (!CloseHandle(file)) FailWithSystemError(kContextCloseHandle);
+  HANDLE locked = LockWrittenFile(path, size);
+  if (compareLater) {
+    CompareLater(locked, bytes, size);
+  } else {
+    CompareAndHold(locked, bytes, size);
+  }
+  return 1;
+}
+
 }  // namespace
+
+int IsLink(const char* path) {
+  DWORD attributes = GetFileAttributesA(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+void ReleaseHeldFilesForTesting() {
+  LONG count = heldFileCount < kHeldFileSlots ? heldFileCount : kHeldFileSlots;
+  for (LONG i = 0; i < count; ++i) CloseHandle(heldFiles[i]);
+  heldFileCount = 0;
+}
 
 int FormatErrorBoxText(char* text, size_t capacity, const char* context, int code,
                        const char* systemText) {
@@ -41,35 +199,22 @@ void FailWithSystemError(const char* context) {
 }
 
 int ExtractResourceToFile(HMODULE module, int id, const char* type, const char* path) {
-  HRSRC resource = FindResourceA(module, MAKEINTRESOURCEA(id), type);
-  if (resource == nullptr) return 0;
-  DWORD size = SizeofResource(module, resource);
-  const BYTE* bytes = static_cast<const BYTE*>(LockResource(LoadResource(module, resource)));
+  return WriteResourceToFile(module, id, type, path, false);
+}
 
-  if (path[0] == '\0') {
-    SetLastError(ERROR_FILENAME_EXCED_RANGE);
-    FailWithSystemError(kContextCreateFile);
-  }
-  HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) FailWithSystemError(kContextCreateFile);
+int ExtractResourceToFileComparingLater(HMODULE module, int id, const char* type, const char* path) {
+  return WriteResourceToFile(module, id, type, path, true);
+}
 
-  // Straight from the loaded image, in chunks, no copy of our own.
-  DWORD done = 0;
-  while (done < size) {
-    DWORD chunk = size - done < kChunkSize ? size - done : kChunkSize;
-    DWORD written = 0;
-    if (!WriteFile(file, bytes + done, chunk, &written, nullptr)) {
-      FailWithSystemError(kContextWriteFile);
-    }
-    if (written == 0) {
-      // A write that reports success without progress would loop for ever; treat it as the
-      // disk refusing the data.
-      SetLastError(ERROR_WRITE_FAULT);
-      FailWithSystemError(kContextWriteFile);
-    }
-    done += written;
+void AwaitFileComparisons() {
+  for (int i = 0; i < comparisonCount; ++i) {
+    WaitForSingleObject(comparisonThreads[i], INFINITE);
+    CloseHandle(comparisonThreads[i]);
   }
-  if (!CloseHandle(file)) FailWithSystemError(kContextCloseHandle);
-  return 1;
+  comparisonCount = 0;
+}
+
+int RefuseResourceFile(HMODULE module, int id, const char* type, DWORD error) {
+  if (FindResourceA(module, MAKEINTRESOURCEA(id), type) == nullptr) return 0;
+  FailWithError(error, kContextCreateFile);
 }

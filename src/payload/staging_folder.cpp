@@ -6,6 +6,7 @@
 #include "../support/library_loading.h"
 #include "../support/text_buffer.h"
 #include "build_constants.h"
+#include "resource_writer.h"
 
 namespace {
 
@@ -40,26 +41,32 @@ int EndsInsideBuffer(char* buffer) {
   return 0;
 }
 
-// Creates one folder level and ignores the result: an existing folder is simply kept, and a
-// folder that could not be made shows up when the file is written into it.
-void CreateFolder(const char* path) { CreateDirectoryA(path, nullptr); }
+// Ends a preparation: the buffer is emptied and the reason left as the last error.
+int Refuse(char* buffer, DWORD reason = ERROR_FILENAME_EXCED_RANGE) {
+  buffer[0] = '\0';
+  SetLastError(reason);
+  return 0;
+}
+
+// Creates one level below the user data folder. An existing folder is simply kept, and one
+// that could not be made shows up when the file is written into it. A level that is a link
+// is refused: the wrapper runs elevated, and another process of the user could otherwise
+// point its writes anywhere.
+int CreateChainFolder(char* buffer) {
+  CreateDirectoryA(buffer, nullptr);
+  return IsLink(buffer) ? Refuse(buffer, ERROR_ACCESS_DENIED) : 1;
+}
 
 // Levels 2 to 4 below the user data folder in buffer; leaves the staging folder in buffer.
 int CreateStagingChain(char* buffer, const char* suffix) {
-  if (!FormatText(buffer, kPathCapacity, "%s\\Orvik\\", buffer)) return 0;
-  CreateFolder(buffer);
-  if (!FormatText(buffer, kPathCapacity, "%sZelvan\\", buffer)) return 0;
-  CreateFolder(buffer);
+  if (!FormatText(buffer, kPathCapacity, "%s\\Orvik\\", buffer)) return Refuse(buffer);
+  if (!CreateChainFolder(buffer)) return 0;
+  if (!FormatText(buffer, kPathCapacity, "%sZelvan\\", buffer)) return Refuse(buffer);
+  if (!CreateChainFolder(buffer)) return 0;
   if (!FormatText(buffer, kPathCapacity, "%s%s%s%s", buffer, ProductKind, ProductVersion, suffix)) {
-    return 0;
+    return Refuse(buffer);
   }
-  CreateFolder(buffer);
-  return 1;
-}
-
-int Refuse(char* buffer) {
-  buffer[0] = '\0';
-  return 0;
+  return CreateChainFolder(buffer);
 }
 
 }  // namespace
@@ -147,8 +154,8 @@ int GetUserDataFolder(char* buffer) {
 int PreparePackagePath(char* buffer, int amd64) {
   buffer[0] = '\0';
   if (!GetUserDataFolder(buffer)) return Refuse(buffer);
-  CreateFolder(buffer);
-  if (!CreateStagingChain(buffer, amd64 ? X64Suffix : "")) return Refuse(buffer);
+  CreateDirectoryA(buffer, nullptr);  // the user data folder may be anything the platform returns
+  if (!CreateStagingChain(buffer, amd64 ? X64Suffix : "")) return 0;
   if (!FormatText(buffer, kPathCapacity, "%s\\%s%s.msi", buffer, ProductKind, ProductVersion)) {
     return Refuse(buffer);
   }
@@ -158,7 +165,19 @@ int PreparePackagePath(char* buffer, int amd64) {
 int PrepareCabinetPath(char* buffer, const char* cabinetName, int amd64) {
   buffer[0] = '\0';
   if (!GetUserDataFolder(buffer)) return Refuse(buffer);
-  if (!CreateStagingChain(buffer, amd64 ? X64Suffix : "")) return Refuse(buffer);
+  if (!CreateStagingChain(buffer, amd64 ? X64Suffix : "")) return 0;
   if (!FormatText(buffer, kPathCapacity, "%s\\%s.cab", buffer, cabinetName)) return Refuse(buffer);
   return 1;
+}
+
+int PrepareUpdateServiceFolder(char* buffer) {
+  buffer[0] = '\0';
+  if (!GetUserDataFolder(buffer)) return Refuse(buffer);
+  // Only the last level is created here; the two above it are checked all the same.
+  if (!FormatText(buffer, kPathCapacity, "%s\\Orvik\\", buffer)) return Refuse(buffer);
+  if (IsLink(buffer)) return Refuse(buffer, ERROR_ACCESS_DENIED);
+  if (!FormatText(buffer, kPathCapacity, "%sZelvan\\", buffer)) return Refuse(buffer);
+  if (IsLink(buffer)) return Refuse(buffer, ERROR_ACCESS_DENIED);
+  if (!FormatText(buffer, kPathCapacity, "%sAU\\", buffer)) return Refuse(buffer);
+  return CreateChainFolder(buffer);
 }

@@ -22,12 +22,17 @@ int GetLocalLowFolder(char* buffer);
 int GetProfileFolder(char* buffer);
 
 // Creates the chain and leaves the product package path in buffer. Returns 1, or 0 with
-// buffer "" when a path does not fit.
+// buffer "" and the reason as the thread's last error: ERROR_FILENAME_EXCED_RANGE when a
+// path does not fit, ERROR_ACCESS_DENIED when a level below the user data folder is a link.
 int PreparePackagePath(char* buffer, int amd64);
 
-// Creates levels 2 to 4 and leaves <staging folder>\<cabinetName>.cab in buffer. Returns 1,
-// or 0 with buffer "" when a path does not fit.
+// Creates levels 2 to 4 and leaves <staging folder>\<cabinetName>.cab in buffer. Returns as
+// PreparePackagePath.
 int PrepareCabinetPath(char* buffer, const char* cabinetName, int amd64);
+
+// Creates <user data>\Orvik\Zelvan\AU\ (the levels above it come from PreparePackagePath)
+// and leaves it in buffer, ending in a backslash. Returns as PreparePackagePath.
+int PrepareUpdateServiceFolder(char* buffer);
 
 // Tests substitute the loader of shell32.dll / shfolder.dll to reach fallbacks the real
 // platform never takes. Passing null restores the system-directory loader.

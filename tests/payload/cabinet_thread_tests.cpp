@@ -13,6 +13,7 @@
 
 #include "import_patch.h"
 #include "payload/cabinet_thread.h"
+#include "payload/resource_writer.h"
 #include "test_support.h"
 
 #ifndef CABINET_TESTS_AMD64
@@ -80,18 +81,20 @@ struct Call {
   std::string what;
   HANDLE handle;
   DWORD size;
+  HANDLE of;  // the file a mapping was made of
 };
 
 CRITICAL_SECTION traceLock;
 std::vector<Call>* trace = nullptr;
 
-void Trace(const std::string& what, HANDLE handle, DWORD size = 0) {
+void Trace(const std::string& what, HANDLE handle, DWORD size = 0, HANDLE of = nullptr) {
   EnterCriticalSection(&traceLock);
-  if (trace != nullptr) trace->push_back({GetCurrentThreadId(), what, handle, size});
+  if (trace != nullptr) trace->push_back({GetCurrentThreadId(), what, handle, size, of});
   LeaveCriticalSection(&traceLock);
 }
 
 decltype(&CreateFileA) realCreateFile = nullptr;
+decltype(&CreateFileMappingA) realCreateFileMapping = nullptr;
 decltype(&WriteFile) realWriteFile = nullptr;
 decltype(&CloseHandle) realCloseHandle = nullptr;
 decltype(&CreateEventA) realCreateEvent = nullptr;
@@ -102,13 +105,20 @@ HANDLE WINAPI TracedCreateFile(LPCSTR path, DWORD access, DWORD share,
                                LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
                                HANDLE templateFile) {
   HANDLE file = realCreateFile(path, access, share, security, disposition, flags, templateFile);
-  Trace(std::string("CreateFileA ") + path, file);
+  Trace(std::string(access & GENERIC_WRITE ? "CreateFileA " : "ReopenFileA ") + path, file);
   return file;
 }
 
 // A slower disk for the watching test, so that the watcher sees the thread at work even
 // when this machine is busy. Only the timing changes, never what is written.
 DWORD writeDelayMs = 0;
+
+HANDLE WINAPI TracedCreateFileMapping(HANDLE file, LPSECURITY_ATTRIBUTES security, DWORD protect,
+                                      DWORD sizeHigh, DWORD sizeLow, LPCSTR name) {
+  HANDLE mapping = realCreateFileMapping(file, security, protect, sizeHigh, sizeLow, name);
+  Trace("CreateFileMappingA", mapping, 0, file);
+  return mapping;
+}
 
 BOOL WINAPI TracedWriteFile(HANDLE file, LPCVOID bytes, DWORD size, LPDWORD written,
                             LPOVERLAPPED overlapped) {
@@ -147,6 +157,8 @@ bool InstallTracing() {
   InitializeCriticalSection(&traceLock);
   return HookImport("kernel32.dll", "CreateFileA", &TracedCreateFile, &realCreateFile) &&
          HookImport("kernel32.dll", "WriteFile", &TracedWriteFile, &realWriteFile) &&
+         HookImport("kernel32.dll", "CreateFileMappingA", &TracedCreateFileMapping,
+                    &realCreateFileMapping) &&
          HookImport("kernel32.dll", "CloseHandle", &TracedCloseHandle, &realCloseHandle) &&
          HookImport("kernel32.dll", "CreateEventA", &TracedCreateEvent, &realCreateEvent) &&
          HookImport("kernel32.dll", "SetEvent", &TracedSetEvent, &realSetEvent) &&
@@ -185,6 +197,13 @@ std::vector<std::string> Summarize(const std::vector<Call>& calls, DWORD thread)
       std::string path = call.what.substr(12);
       names.push_back({call.handle, path.substr(path.rfind('\\') + 1)});
       lines.push_back("create " + path);
+    } else if (call.what.rfind("ReopenFileA ", 0) == 0) {
+      std::string path = call.what.substr(12);
+      names.push_back({call.handle, path.substr(path.rfind('\\') + 1)});
+      lines.push_back("reopen " + path);
+    } else if (call.what == "CreateFileMappingA") {
+      names.push_back({call.handle, "the mapping of " + nameOf(call.of)});
+      lines.push_back("map " + nameOf(call.of));
     } else if (call.what.rfind("CreateEventA ", 0) == 0) {
       names.push_back({call.handle, "the event"});
       lines.push_back(call.what);
@@ -216,6 +235,8 @@ class CabinetThread : public ::testing::Test {
     // Should a path ever lose its base, it lands in the test prefix (drive C:), not at the
     // root of the host's file system (drive Z:).
     ASSERT_TRUE(SetCurrentDirectoryA("C:\\windows"));
+    // The writer holds what it wrote until the process ends; earlier tests' files go first.
+    ReleaseHeldFilesForTesting();
     for (bool amd64 : {false, true}) {
       for (const Cabinet& cabinet : kCabinets) {
         DeleteFileA((StagingFolder(amd64) + "\\" + cabinet.file).c_str());
@@ -270,6 +291,12 @@ TEST_F(CabinetThread, WritesEachCabinetInOrderThenSignals) {
                        std::to_string((bytes.size() + 8191) / 8192) + " calls, " +
                        std::to_string(bytes.size()) + " bytes");
     expected.push_back("close " + std::string(kCabinets[i].file));
+    // Read back through a handle that is then held (never closed), so nobody can change
+    // the file any more.
+    expected.push_back("reopen " + CabinetPath(i));
+    // Files this small are compared on the cabinet thread itself, through a mapping.
+    expected.push_back("map " + std::string(kCabinets[i].file));
+    expected.push_back("close the mapping of " + std::string(kCabinets[i].file));
   }
   // Signalled only after the seventh file is closed, through a handle of its own.
   expected.push_back(std::string("CreateEventA security=null manual=1 initial=0 name=") +
@@ -383,6 +410,7 @@ TEST_F(CabinetThread, MissingCabinetResourceIsSkipped) {
   ASSERT_EQ(std::string(kCabinets[4].file), "sz160320.cab");
   for (bool olderFile : {true, false}) {
     SCOPED_TRACE(olderFile ? "older sz160320.cab present" : "no sz160320.cab before");
+    ReleaseHeldFilesForTesting();
     for (int i = 0; i < kCabinetCount; ++i) DeleteFileA(CabinetPath(i).c_str());
     FILETIME before = {};
     if (olderFile) {

@@ -6,6 +6,8 @@
 //   resource_probe write-stalls PATH           every write succeeds with 0 bytes written
 //   resource_probe close-fails CODE PATH       closing the file fails with CODE
 //   resource_probe fail CODE                   last error CODE, then the create-file failure
+//   resource_probe refuse CODE                 a refused path for the probe's resource
+//   resource_probe refuse-missing CODE         the same for a resource the probe lacks
 //   resource_probe cabinets MODULE             the cabinet thread on the resources of the
 //                                              library MODULE, as the wrapper starts it; exit
 //                                              77 when the thread ends
@@ -63,6 +65,12 @@ int main(int argc, char** argv) {
   if (argc < 3) return 2;
   const char* mode = argv[1];
   if (strcmp(mode, "write") == 0) return Write(kProbeResource, argv[2]);
+  if (strcmp(mode, "refuse") == 0) {
+    return 100 + RefuseResourceFile(GetModuleHandleA(nullptr), kProbeResource, kProbeType, ParseCode(argv[2]));
+  }
+  if (strcmp(mode, "refuse-missing") == 0) {
+    return 100 + RefuseResourceFile(GetModuleHandleA(nullptr), kAbsentResource, kProbeType, ParseCode(argv[2]));
+  }
   if (strcmp(mode, "write-missing") == 0) return Write(kAbsentResource, argv[2]);
   if (strcmp(mode, "write-fails") == 0 && argc >= 5) {
     injectedCode = ParseCode(argv[2]);

@@ -41,7 +41,11 @@ const BYTE* ResourceStart(int id) {
 }
 
 int Extract(int id, const std::string& path, const char* type = kSampleType) {
-  return ExtractResourceToFile(GetModuleHandleA(nullptr), id, type, path.c_str());
+  int result = ExtractResourceToFile(GetModuleHandleA(nullptr), id, type, path.c_str());
+  // The writer holds each file it wrote until the process ends; these tests write the same
+  // files again and clean them up.
+  ReleaseHeldFilesForTesting();
+  return result;
 }
 
 FILETIME LastWriteTime(const std::string& path) {
@@ -354,9 +358,14 @@ TEST_F(WriterFailure, CreationRefusedByTheSystem) {
     EXPECT_TRUE(IsDirectory(path));
   }
   {
-    // A path that did not fit its buffer arrives empty and must not be opened at all.
-    SCOPED_TRACE("empty path");
-    ExpectFailure(RunProbe("write \"\""), kCreateContext, ERROR_FILENAME_EXCED_RANGE);
+    // A path refused before any file was made (too long for its buffer, a link in the
+    // chain) fails like a refused creation, but only for a resource that exists.
+    SCOPED_TRACE("refused path");
+    ExpectFailure(RunProbe("refuse 206"), kCreateContext, ERROR_FILENAME_EXCED_RANGE);
+    ExpectFailure(RunProbe("refuse 5"), kCreateContext, ERROR_ACCESS_DENIED);
+    ProbeRun absent = RunProbe("refuse-missing 206");
+    EXPECT_EQ(absent.exitCode, 100);
+    EXPECT_TRUE(absent.boxes.empty());
   }
 }
 
