@@ -12,8 +12,8 @@ import sys
 def main():
     out = sys.argv[1]
     os.makedirs(out, exist_ok=True)
-    for spec in sys.argv[2:]:
-        parts = spec.split(":")
+    for entry in sys.argv[2:]:
+        parts = entry.split(":")
         name, size = parts[0], int(parts[1])
         prefix = parts[2].encode("ascii") if len(parts) > 2 else b""
         data = (prefix + random.Random(name).randbytes(size))[:size]
