@@ -159,6 +159,14 @@ int WriteResourceToFile(HMODULE module, int id, const char* type, const char* pa
 }  // namespace
 
 int IsLink(const char* path) {
+  // Asked without a trailing backslash: with one, the platform may look through a link at
+  // its target (Wine does) and report a plain folder.
+  char name[MAX_PATH];
+  if (CopyText(name, sizeof name, path)) {
+    int length = lstrlenA(name);
+    while (length > 1 && name[length - 1] == '\\' && name[length - 2] != ':') name[--length] = '\0';
+    path = name;
+  }
   DWORD attributes = GetFileAttributesA(path);
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }

@@ -7,6 +7,8 @@
 //                                HKLM\Software\Halvern, as the product package does
 //   WRAPPER_STANDIN_EVENT_RECORD on each call, wait up to 60 s for the ready event and append
 //                                "signalled", "timeout" or "absent" to this file
+//   WRAPPER_STANDIN_SLEEP_MS     on each call, stay alive this many milliseconds (after the
+//                                event wait) so that tests can act while the engine runs
 #include <windows.h>
 #include <stdlib.h>
 #include <string.h>
@@ -75,6 +77,10 @@ int main() {
   char eventRecord[MAX_PATH] = {};
   if (GetEnvironmentVariableA("WRAPPER_STANDIN_EVENT_RECORD", eventRecord, sizeof eventRecord) != 0) {
     RecordReadyEvent(eventRecord);
+  }
+  char sleepMs[32] = {};
+  if (GetEnvironmentVariableA("WRAPPER_STANDIN_SLEEP_MS", sleepMs, sizeof sleepMs) != 0) {
+    Sleep(static_cast<DWORD>(strtoul(sleepMs, nullptr, 10)));
   }
   char status[512] = {};
   if (call == 0 && GetEnvironmentVariableA("WRAPPER_STANDIN_STATUS", status, sizeof status) != 0) {
