@@ -7,19 +7,6 @@ std::string WrapperPath(const std::string& name) { return BuildPath(name); }
 std::string StandinFolder() { return BuildPath("tests/standin"); }
 std::string StandinEngine() { return StandinFolder() + "\\msiexec.exe"; }
 
-std::string LocalLowFolder() {
-  // {A520A1A4-1780-4FF6-BD18-167343C5AF16}
-  const GUID localLow = {0xA520A1A4, 0x1780, 0x4FF6, {0xBD, 0x18, 0x16, 0x73, 0x43, 0xC5, 0xAF, 0x16}};
-  PWSTR wide = nullptr;
-  std::string folder;
-  if (SHGetKnownFolderPath(localLow, 0, nullptr, &wide) == S_OK) {
-    char narrow[MAX_PATH] = {};
-    WideCharToMultiByte(CP_ACP, 0, wide, -1, narrow, sizeof narrow, nullptr, nullptr);
-    folder = narrow;
-  }
-  CoTaskMemFree(wide);
-  return folder;
-}
 
 std::string StagingFolder(bool amd64) {
   return LocalLowFolder() + "\\Orvik\\Zelvan\\kzt1.6.0_32" + (amd64 ? "_x64" : "");

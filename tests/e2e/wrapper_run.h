@@ -14,7 +14,6 @@ std::string StandinFolder();
 std::string StandinEngine();
 
 // The staging folder and the package path the wrapper uses on version 6.
-std::string LocalLowFolder();
 std::string StagingFolder(bool amd64 = false);
 std::string StagedPackagePath(bool amd64 = false);
 

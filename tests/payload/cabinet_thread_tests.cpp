@@ -37,23 +37,9 @@ const Cabinet kCabinets[] = {
 };
 constexpr int kCabinetCount = 7;
 
-std::string LocalLow() {
-  // {A520A1A4-1780-4FF6-BD18-167343C5AF16}
-  const GUID localLow = {
-      0xA520A1A4, 0x1780, 0x4FF6, {0xBD, 0x18, 0x16, 0x73, 0x43, 0xC5, 0xAF, 0x16}};
-  PWSTR wide = nullptr;
-  std::string folder;
-  if (SHGetKnownFolderPath(localLow, 0, nullptr, &wide) == S_OK) {
-    char narrow[MAX_PATH] = {};
-    WideCharToMultiByte(CP_ACP, 0, wide, -1, narrow, sizeof narrow, nullptr, nullptr);
-    folder = narrow;
-  }
-  CoTaskMemFree(wide);
-  return folder;
-}
 
 std::string StagingFolder(bool amd64) {
-  return LocalLow() + "\\Orvik\\Zelvan\\kzt1.6.0_32" + (amd64 ? "_x64" : "");
+  return LocalLowFolder() + "\\Orvik\\Zelvan\\kzt1.6.0_32" + (amd64 ? "_x64" : "");
 }
 // Where this build's thread must write, and the folder it must leave alone.
 std::string Staging() { return StagingFolder(CABINET_TESTS_AMD64); }
@@ -62,7 +48,7 @@ std::string CabinetPath(int index) { return Staging() + "\\" + kCabinets[index].
 
 // The chain as a first run leaves it, for tests that put something into it beforehand.
 void MakeStagingChain() {
-  std::string folder = LocalLow();
+  std::string folder = LocalLowFolder();
   const char* staging = CABINET_TESTS_AMD64 ? "\\kzt1.6.0_32_x64" : "\\kzt1.6.0_32";
   for (const char* level : {"\\Orvik", "\\Zelvan", staging}) {
     folder += level;

@@ -214,23 +214,9 @@ TEST_F(StagingFolder, ProfileFolderFromTheEnvironmentElseTheWindowsFolder) {
 
 // --- Version 6: LocalLow ---------------------------------------------------------------
 
-std::string RealLocalLow() {
-  // {A520A1A4-1780-4FF6-BD18-167343C5AF16}
-  const GUID localLow = {
-      0xA520A1A4, 0x1780, 0x4FF6, {0xBD, 0x18, 0x16, 0x73, 0x43, 0xC5, 0xAF, 0x16}};
-  PWSTR wide = nullptr;
-  std::string folder;
-  if (SHGetKnownFolderPath(localLow, 0, nullptr, &wide) == S_OK) {
-    char narrow[MAX_PATH] = {};
-    WideCharToMultiByte(CP_ACP, 0, wide, -1, narrow, sizeof narrow, nullptr, nullptr);
-    folder = narrow;
-  }
-  CoTaskMemFree(wide);
-  return folder;
-}
 
 TEST_F(StagingFolder, PackageGoesUnderTheRealLocalLowFolder) {
-  std::string localLow = RealLocalLow();
+  std::string localLow = LocalLowFolder();
   ASSERT_FALSE(localLow.empty());
   Prepared package = Package();
   EXPECT_EQ(package.result, 1);

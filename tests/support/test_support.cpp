@@ -1,5 +1,6 @@
 #include "test_support.h"
 
+#include <shlobj.h>
 #include <stdlib.h>
 
 #include "message_box_watcher.h"
@@ -30,6 +31,20 @@ std::string MakeScratchFolder(const std::string& name) {
   folder += "\\" + name;
   DeleteTree(folder);
   CreateDirectoryA(folder.c_str(), nullptr);
+  return folder;
+}
+
+std::string LocalLowFolder() {
+  // {A520A1A4-1780-4FF6-BD18-167343C5AF16}
+  const GUID localLow = {0xA520A1A4, 0x1780, 0x4FF6, {0xBD, 0x18, 0x16, 0x73, 0x43, 0xC5, 0xAF, 0x16}};
+  PWSTR wide = nullptr;
+  std::string folder;
+  if (SHGetKnownFolderPath(localLow, 0, nullptr, &wide) == S_OK) {
+    char narrow[MAX_PATH] = {};
+    WideCharToMultiByte(CP_ACP, 0, wide, -1, narrow, sizeof narrow, nullptr, nullptr);
+    folder = narrow;
+  }
+  CoTaskMemFree(wide);
   return folder;
 }
 

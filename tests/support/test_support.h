@@ -10,6 +10,8 @@
 std::string BuildDir();
 // A path inside the build tree, given with forward slashes relative to it.
 std::string BuildPath(const std::string& relative);
+// The user's low-integrity local application-data folder (LocalLow), as the platform says.
+std::string LocalLowFolder();
 // A fresh, empty scratch folder for one test under the build tree.
 std::string MakeScratchFolder(const std::string& name);
 
