@@ -30,7 +30,8 @@ end=$(date +%s.%N)
 # wine64 reports the Windows exit code modulo 256 to the shell.
 printf 'Exit code: %d (%s s)\n' "$code" "$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.1f", b - a }')"
 
-users=$prefix/drive_c/users/$USER
+# The prefix's user folder (Wine names it after the Unix account).
+users=$(dirname "$(dirname "$(ls -d "$prefix"/drive_c/users/*/AppData/LocalLow | head -1)")")
 staging=$(ls -d "$users"/AppData/LocalLow/Orvik/Zelvan/kzt1.6.0_32 2>/dev/null || true)
 echo "== Staged files ($staging)"
 [ -n "$staging" ] && ls -l "$staging" | tail -n +2
