@@ -85,7 +85,10 @@ void CompareAndHold(HANDLE file, const BYTE* bytes, DWORD size) {
 }
 
 // Comparisons running beside the cabinet thread, their only user: comparing a file costs a
-// good part of writing it, and the second core is idle while the engine waits.
+// good part of writing it, and the second core is idle while the engine waits. One thread
+// takes the files in the order they were written (starting a thread costs about as much as
+// comparing a few megabytes); the semaphore counts the files waiting, and an entry without a
+// file tells the thread to end.
 struct Comparison {
   HANDLE file;
   const BYTE* bytes;
@@ -94,27 +97,35 @@ struct Comparison {
 constexpr int kComparisonSlots = 16;
 constexpr DWORD kCompareOnThreadFrom = 1024 * 1024;
 Comparison comparisons[kComparisonSlots];
-HANDLE comparisonThreads[kComparisonSlots];
 int comparisonCount = 0;
+HANDLE comparisonsWaiting = nullptr;
+HANDLE comparer = nullptr;
 
-DWORD WINAPI CompareOnThread(LPVOID parameter) {
-  Comparison* comparison = static_cast<Comparison*>(parameter);
-  CompareAndHold(comparison->file, comparison->bytes, comparison->size);
-  return 0;
+DWORD WINAPI CompareInOrder(LPVOID) {
+  for (int next = 0;; ++next) {
+    WaitForSingleObject(comparisonsWaiting, INFINITE);
+    const Comparison& comparison = comparisons[next];
+    if (comparison.file == nullptr) return 0;
+    CompareAndHold(comparison.file, comparison.bytes, comparison.size);
+  }
 }
 
 void CompareLater(HANDLE file, const BYTE* bytes, DWORD size) {
-  // A small file is compared sooner than a thread would start.
-  if (size >= kCompareOnThreadFrom && comparisonCount < kComparisonSlots) {
-    Comparison* comparison = &comparisons[comparisonCount];
-    *comparison = {file, bytes, size};
-    HANDLE thread = CreateThread(nullptr, 0, CompareOnThread, comparison, 0, nullptr);
-    if (thread != nullptr) {
-      comparisonThreads[comparisonCount++] = thread;
+  // A small file is compared at once; the last slot is kept for the end marker.
+  if (size >= kCompareOnThreadFrom && comparisonCount < kComparisonSlots - 1) {
+    if (comparer == nullptr) {
+      comparisonsWaiting = CreateSemaphoreA(nullptr, 0, kComparisonSlots, nullptr);
+      if (comparisonsWaiting != nullptr) {
+        comparer = CreateThread(nullptr, 0, CompareInOrder, nullptr, 0, nullptr);
+      }
+    }
+    if (comparer != nullptr) {
+      comparisons[comparisonCount++] = {file, bytes, size};
+      ReleaseSemaphore(comparisonsWaiting, 1, nullptr);
       return;
     }
   }
-  CompareAndHold(file, bytes, size);  // no thread to spare: compare now
+  CompareAndHold(file, bytes, size);
 }
 
 int WriteResourceToFile(HMODULE module, int id, const char* type, const char* path, bool compareLater) {
@@ -215,10 +226,15 @@ int ExtractResourceToFileComparingLater(HMODULE module, int id, const char* type
 }
 
 void AwaitFileComparisons() {
-  for (int i = 0; i < comparisonCount; ++i) {
-    WaitForSingleObject(comparisonThreads[i], INFINITE);
-    CloseHandle(comparisonThreads[i]);
+  if (comparer != nullptr) {
+    comparisons[comparisonCount] = {nullptr, nullptr, 0};
+    ReleaseSemaphore(comparisonsWaiting, 1, nullptr);
+    WaitForSingleObject(comparer, INFINITE);
+    CloseHandle(comparer);
+    comparer = nullptr;
   }
+  if (comparisonsWaiting != nullptr) CloseHandle(comparisonsWaiting);
+  comparisonsWaiting = nullptr;
   comparisonCount = 0;
 }
 
