@@ -121,6 +121,7 @@ if [ -n "$baseline_rev" ]; then
   # The other commit's sources in a worktree of their own, built around the same payload.
   tree=$work/baseline-source
   git -C "$root" worktree remove --force "$tree" 2>/dev/null || rm -rf "$tree"
+  git -C "$root" worktree prune
   git -C "$root" worktree add --detach "$tree" "$baseline_rev" >/dev/null 2>&1
   dir=$work/build-baseline
   cmake -S "$tree" -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$tree/cmake/toolchain-x86_64.cmake" \
