@@ -5,6 +5,10 @@
 //   resource_probe write-fails CODE N PATH     the Nth write fails with CODE
 //   resource_probe write-stalls PATH           every write succeeds with 0 bytes written
 //   resource_probe close-fails CODE PATH       closing the file fails with CODE
+//   resource_probe swapped PATH                right after the written file is closed, another
+//                                              writer changes its first byte
+//   resource_probe taken PATH                  right after it is closed, another writer opens
+//                                              it without sharing and keeps it
 //   resource_probe fail CODE                   last error CODE, then the create-file failure
 //   resource_probe refuse CODE                 a refused path for the probe's resource
 //   resource_probe refuse-missing CODE         the same for a resource the probe lacks
@@ -53,6 +57,26 @@ BOOL WINAPI FailingCloseHandle(HANDLE handle) {
   return FALSE;
 }
 
+// What "another process" does in the moment between the writer's close and its lock.
+const char* tamperedPath = nullptr;
+bool tamperWithContent = false;
+bool tampered = false;
+
+BOOL WINAPI TamperingCloseHandle(HANDLE handle) {
+  BOOL closed = realCloseHandle(handle);
+  if (tamperedPath == nullptr || tampered) return closed;
+  tampered = true;
+  HANDLE other = CreateFileA(tamperedPath, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (tamperWithContent && other != INVALID_HANDLE_VALUE) {
+    char changed = '\x5A';
+    DWORD written = 0;
+    WriteFile(other, &changed, 1, &written, nullptr);
+    realCloseHandle(other);
+  }
+  return closed;  // when taken, the other handle stays open
+}
+
 DWORD ParseCode(const char* text) { return static_cast<DWORD>(strtoul(text, nullptr, 0)); }
 
 int Write(int id, const char* path) {
@@ -80,6 +104,12 @@ int main(int argc, char** argv) {
   }
   if (strcmp(mode, "write-stalls") == 0) {
     if (!HookImport("kernel32.dll", "WriteFile", &StallingWriteFile, &realWriteFile)) return 3;
+    return Write(kProbeResource, argv[2]);
+  }
+  if (strcmp(mode, "swapped") == 0 || strcmp(mode, "taken") == 0) {
+    tamperedPath = argv[2];
+    tamperWithContent = strcmp(mode, "swapped") == 0;
+    if (!HookImport("kernel32.dll", "CloseHandle", &TamperingCloseHandle, &realCloseHandle)) return 3;
     return Write(kProbeResource, argv[2]);
   }
   if (strcmp(mode, "close-fails") == 0 && argc >= 4) {

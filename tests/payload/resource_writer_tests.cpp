@@ -399,6 +399,21 @@ TEST_F(WriterFailure, WriteAndCloseFailuresNameTheirCall) {
   }
 }
 
+TEST_F(WriterFailure, FileChangedOrTakenBeforeTheLockIsAFailedWrite) {
+  {
+    // Another writer changes the file between the close and the lock: the comparison sees it.
+    SCOPED_TRACE("changed");
+    ExpectFailure(RunProbe("swapped \"" + PathOf("swapped.bin") + "\""),
+                  "Installer : Wrapper.VerifyFile ", ERROR_FILE_CORRUPT);
+  }
+  {
+    // Another writer holds the file: it cannot be locked for reading.
+    SCOPED_TRACE("taken");
+    ExpectFailure(RunProbe("taken \"" + PathOf("taken.bin") + "\""),
+                  "Installer : Wrapper.CreateFile (Verify) ", ERROR_SHARING_VIOLATION);
+  }
+}
+
 TEST_F(WriterFailure, CodesWithoutSystemTextKeepTheFormat) {
   // No system text: the same box with the text after ": " empty. The number is signed.
   for (DWORD code : {0x20001234u, 0xE0001234u}) {
