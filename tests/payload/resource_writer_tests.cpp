@@ -245,67 +245,10 @@ std::string SystemText(DWORD code) {
 }
 
 // The buttons of each box, read before the box is closed: a box with OK only has one.
-struct ButtonSearch {
-  DWORD processId;
-  std::vector<std::vector<int>>* buttons;
-};
+using ProbeRun = ChildRun;
 
-BOOL CALLBACK CollectButton(HWND child, LPARAM parameter) {
-  char className[64] = {};
-  GetClassNameA(child, className, sizeof className);
-  if (lstrcmpiA(className, "Button") == 0) {
-    reinterpret_cast<std::vector<int>*>(parameter)->push_back(GetDlgCtrlID(child));
-  }
-  return TRUE;
-}
-
-BOOL CALLBACK CollectBoxButtons(HWND window, LPARAM parameter) {
-  ButtonSearch* search = reinterpret_cast<ButtonSearch*>(parameter);
-  DWORD owner = 0;
-  GetWindowThreadProcessId(window, &owner);
-  char className[64] = {};
-  GetClassNameA(window, className, sizeof className);
-  if (owner != search->processId || lstrcmpA(className, "#32770") != 0) return TRUE;
-  DWORD_PTR ignored = 0;  // answered once the box is complete
-  if (!SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_BLOCK, 5000, &ignored)) return TRUE;
-  std::vector<int> ids;
-  EnumChildWindows(window, CollectButton, reinterpret_cast<LPARAM>(&ids));
-  search->buttons->push_back(ids);
-  return TRUE;
-}
-
-struct ProbeRun : ChildRun {
-  std::vector<std::vector<int>> buttons;  // per box, in the order of boxes
-};
-
-// RunChild, plus the buttons of each box.
 ProbeRun RunProbe(const std::string& arguments) {
-  ProbeRun run;
-  PROCESS_INFORMATION process;
-  if (!StartChild("\"" + ProbePath() + "\" " + arguments, &process)) return run;
-  run.started = true;
-  DWORD start = GetTickCount();
-  for (;;) {
-    if (WaitForSingleObject(process.hProcess, 50) == WAIT_OBJECT_0) break;
-    // Boxes are read and closed only once their buttons are known, so that a box appearing
-    // between the two searches is left for the next round.
-    ButtonSearch search = {process.dwProcessId, &run.buttons};
-    size_t known = run.buttons.size();
-    EnumWindows(CollectBoxButtons, reinterpret_cast<LPARAM>(&search));
-    if (run.buttons.size() > known) CloseBoxesOfProcess(process.dwProcessId, &run.boxes);
-    if (GetTickCount() - start > 60000) {
-      run.timedOut = true;
-      TerminateProcess(process.hProcess, 0xDEAD);
-      WaitForSingleObject(process.hProcess, 5000);
-      break;
-    }
-  }
-  DWORD exitCode = 0;
-  GetExitCodeProcess(process.hProcess, &exitCode);
-  run.exitCode = static_cast<int>(exitCode);
-  CloseHandle(process.hProcess);
-  CloseHandle(process.hThread);
-  return run;
+  return RunChild("\"" + ProbePath() + "\" " + arguments, 60000);
 }
 
 const char kCreateContext[] = "Installer : Wrapper.CreateFile ";
@@ -327,8 +270,7 @@ class WriterFailure : public ResourceWriter {
                                      std::to_string(static_cast<int>(code)) + ": " +
                                      SystemText(code));
     EXPECT_FALSE(run.boxes[0].hasIcon);
-    ASSERT_EQ(run.buttons.size(), 1u);
-    EXPECT_EQ(run.buttons[0], std::vector<int>{IDOK});
+    EXPECT_EQ(run.boxes[0].buttons, std::vector<int>{IDOK});
   }
 };
 

@@ -34,6 +34,15 @@ BOOL CALLBACK FindIconControl(HWND child, LPARAM parameter) {
   return TRUE;
 }
 
+BOOL CALLBACK CollectButton(HWND child, LPARAM parameter) {
+  char className[64] = {};
+  GetClassNameA(child, className, sizeof className);
+  if (lstrcmpiA(className, "Button") == 0 && (GetWindowLongA(child, GWL_STYLE) & WS_VISIBLE)) {
+    reinterpret_cast<std::vector<int>*>(parameter)->push_back(GetDlgCtrlID(child));
+  }
+  return TRUE;
+}
+
 }  // namespace
 
 void CloseBoxesOfProcess(DWORD processId, std::vector<SeenBox>* boxes) {
@@ -57,6 +66,12 @@ void CloseBoxesOfProcess(DWORD processId, std::vector<SeenBox>* boxes) {
     HICON icon = nullptr;
     EnumChildWindows(box, FindIconControl, reinterpret_cast<LPARAM>(&icon));
     seen.hasIcon = icon != nullptr;
+    std::vector<wchar_t> wide(8192);
+    GetWindowTextW(box, wide.data(), static_cast<int>(wide.size()));
+    seen.wideCaption = wide.data();
+    GetDlgItemTextW(box, 0xFFFF, wide.data(), static_cast<int>(wide.size()));
+    seen.wideText = wide.data();
+    EnumChildWindows(box, CollectButton, reinterpret_cast<LPARAM>(&seen.buttons));
     boxes->push_back(seen);
     SendMessageA(box, WM_COMMAND, IDOK, 0);
   }

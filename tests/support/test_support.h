@@ -21,6 +21,9 @@ struct SeenBox {
   std::string text;
   LONG style;  // window style bits of the dialog
   bool hasIcon;  // an icon is shown beside the text
+  std::wstring wideCaption;  // the same texts as the platform holds them (any language)
+  std::wstring wideText;
+  std::vector<int> buttons;  // control identifiers of the visible push buttons
 };
 
 // The outcome of one child run.
