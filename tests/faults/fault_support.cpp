@@ -110,10 +110,16 @@ bool AllRefused(const TamperCodes& codes) {
 }
 
 TrackedRun RunTracked(const std::string& commandLine, DWORD timeoutMs) {
+  return RunTracked(commandLine, timeoutMs, [] {});
+}
+
+TrackedRun RunTracked(const std::string& commandLine, DWORD timeoutMs,
+                      const std::function<void()>& whileItRuns) {
   TrackedRun tracked;
   PROCESS_INFORMATION process;
   if (!StartChild(commandLine, &process)) return tracked;
   tracked.run.started = true;
+  whileItRuns();
   tracked.processId = process.dwProcessId;
   DWORD start = GetTickCount();
   for (;;) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,10 @@ struct TrackedRun {
   DWORD processId = 0;
 };
 TrackedRun RunTracked(const std::string& commandLine, DWORD timeoutMs = 120000);
+// The same, with a step that runs once the child has started and before any of its boxes is
+// closed (a child that shows a box cannot end until then).
+TrackedRun RunTracked(const std::string& commandLine, DWORD timeoutMs,
+                      const std::function<void()>& whileItRuns);
 
 // Process ids of running msiexec.exe processes whose parent was the given process.
 std::vector<DWORD> EnginesStartedBy(DWORD parentId);

@@ -39,7 +39,19 @@ TEST_F(FullDisk, CabinetThreadStopsTheWrapperAndLeavesTheEngineWaiting) {
   EnvironmentOverride recordFile("WRAPPER_STANDIN_RECORD", record.c_str());
   EnvironmentOverride eventRecord("WRAPPER_STANDIN_EVENT_RECORD", events.c_str());
 
-  TrackedRun tracked = RunTracked("\"" + WrapperPath(kPaddedWrapper) + "\"", 60000);
+  // The wrapper's box holds it until it is closed; before that, the engine must have started,
+  // and the event is held here too, so that it outlives the wrapper whatever the timing.
+  HANDLE ready = nullptr;
+  bool engineStarted = false;
+  TrackedRun tracked = RunTracked("\"" + WrapperPath(kPaddedWrapper) + "\"", 60000, [&] {
+    for (int i = 0; i < 600 && (ready == nullptr || !engineStarted); ++i) {
+      if (ready == nullptr) ready = OpenEventA(SYNCHRONIZE, FALSE, "OrvikKZTCabExtractWaitEvent");
+      engineStarted = !ReadFileText(record).empty();
+      Sleep(50);
+    }
+  });
+  EXPECT_NE(ready, nullptr) << "the wrapper made no ready event";
+  EXPECT_TRUE(engineStarted);
   std::vector<DWORD> engines = EnginesStartedBy(tracked.processId);
   std::vector<HANDLE> running;
   for (DWORD engine : engines) {
@@ -47,7 +59,6 @@ TEST_F(FullDisk, CabinetThreadStopsTheWrapperAndLeavesTheEngineWaiting) {
     if (process != nullptr && WaitForSingleObject(process, 0) == WAIT_TIMEOUT) running.push_back(process);
   }
   // The ready event was never set: the engine is still waiting for it.
-  HANDLE ready = OpenEventA(SYNCHRONIZE, FALSE, "OrvikKZTCabExtractWaitEvent");
   DWORD readyState = ready != nullptr ? WaitForSingleObject(ready, 0) : WAIT_FAILED;
   if (ready != nullptr) CloseHandle(ready);
   std::string eventsSeen = ReadFileText(events);
