@@ -8,14 +8,19 @@ const char kContextWriteFile[] = "Installer : Wrapper.WriteFile (In small chunks
 const char kContextCloseHandle[] = "Installer : Wrapper.CloseHandle ";
 const char kContextReopenFile[] = "Installer : Wrapper.CreateFile (Verify) ";
 const char kContextMapFile[] = "Installer : Wrapper.MapViewOfFile (Verify) ";
+const char kContextReadFile[] = "Installer : Wrapper.ReadFile (Verify) ";
 const char kContextVerifyFile[] = "Installer : Wrapper.VerifyFile ";
 
 namespace {
 
 // The largest amount handed to one write.
 constexpr DWORD kChunkSize = 8192;
-// Written files are compared through views of this size, small enough for a 32-bit process.
+// Written files are compared through views of this size, small enough for a 32-bit process,
+// a piece at a time; smaller files are read into a buffer of the read size.
 constexpr DWORD kVerifyViewSize = 16 * 1024 * 1024;
+constexpr DWORD kComparePieceSize = 1024 * 1024;
+constexpr DWORD kCompareByMappingFrom = 1024 * 1024;
+constexpr DWORD kReadPieceSize = 32 * 1024;
 
 // Handles held on written files until the process ends. Both threads add to it; a slot is
 // claimed atomically, so no lock is needed. Files past the last slot stay held all the same.
@@ -64,68 +69,115 @@ HANDLE LockWrittenFile(const char* path, DWORD size) {
   return file;
 }
 
+// The comparer thread's pause: it compares only while this event is set, that is while the
+// cabinet thread copies bytes or waits for it. The cabinet thread's other steps (folder
+// lookups, opens, closes) are calls into the system; measured under Wine, a busy second core
+// made them twice as slow, which cost more than comparing alongside them gained.
+HANDLE comparerMayRun = nullptr;
+
 // Compares the locked file with the resource's bytes (another process of the user may have
-// replaced it between the close and the lock), then holds it until the process ends. The
-// file is read through views of a mapping: no copy, and no read calls to wait on.
-void CompareAndHold(HANDLE file, const BYTE* bytes, DWORD size) {
-  if (size > 0) {
-    HANDLE mapping = CreateFileMappingA(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
-    if (mapping == nullptr) FailWithSystemError(kContextMapFile);
-    for (DWORD offset = 0; offset < size; offset += kVerifyViewSize) {
-      DWORD length = size - offset < kVerifyViewSize ? size - offset : kVerifyViewSize;
-      const void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, offset, length);
-      if (view == nullptr) FailWithSystemError(kContextMapFile);
-      int same = memcmp(view, bytes + offset, length) == 0;
-      UnmapViewOfFile(view);
-      if (!same) FailWithError(ERROR_FILE_CORRUPT, kContextVerifyFile);
+// replaced it between the close and the lock). A large file is read through views of a
+// mapping, no copy and no read calls; between pieces the comparer thread waits for its turn.
+void CompareByMapping(HANDLE file, const BYTE* bytes, DWORD size, bool onComparer) {
+  HANDLE mapping = CreateFileMappingA(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+  if (mapping == nullptr) FailWithSystemError(kContextMapFile);
+  for (DWORD offset = 0; offset < size; offset += kVerifyViewSize) {
+    DWORD length = size - offset < kVerifyViewSize ? size - offset : kVerifyViewSize;
+    const BYTE* view = static_cast<const BYTE*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, offset, length));
+    if (view == nullptr) FailWithSystemError(kContextMapFile);
+    int same = 1;
+    for (DWORD at = 0; at < length && same; at += kComparePieceSize) {
+      if (onComparer) WaitForSingleObject(comparerMayRun, INFINITE);
+      DWORD piece = length - at < kComparePieceSize ? length - at : kComparePieceSize;
+      same = memcmp(view + at, bytes + offset + at, piece) == 0;
     }
-    CloseHandle(mapping);
+    UnmapViewOfFile(view);
+    if (!same) FailWithError(ERROR_FILE_CORRUPT, kContextVerifyFile);
+  }
+  CloseHandle(mapping);
+}
+
+// A small file costs less to read into a buffer than to map.
+void CompareByReading(HANDLE file, const BYTE* bytes, DWORD size) {
+  BYTE buffer[kReadPieceSize];
+  for (DWORD offset = 0; offset < size;) {
+    DWORD wanted = size - offset < kReadPieceSize ? size - offset : kReadPieceSize;
+    DWORD got = 0;
+    if (!ReadFile(file, buffer, wanted, &got, nullptr)) FailWithSystemError(kContextReadFile);
+    if (got != wanted || memcmp(buffer, bytes + offset, got) != 0) {
+      FailWithError(ERROR_FILE_CORRUPT, kContextVerifyFile);
+    }
+    offset += got;
+  }
+}
+
+// Compares, then holds the file until the process ends.
+void CompareAndHold(HANDLE file, const BYTE* bytes, DWORD size, bool onComparer) {
+  if (size >= kCompareByMappingFrom) {
+    CompareByMapping(file, bytes, size, onComparer);
+  } else if (size > 0) {
+    CompareByReading(file, bytes, size);
   }
   HoldFile(file);
 }
 
 // Comparisons running beside the cabinet thread, their only user: comparing a file costs a
 // good part of writing it, and the second core is idle while the engine waits. One thread
-// takes the files in the order they were written (starting a thread costs about as much as
-// comparing a few megabytes); the semaphore counts the files waiting, and an entry without a
-// file tells the thread to end.
+// takes the large files in the order they were written; the semaphore counts the files
+// waiting, and an entry without a file tells the thread to end. It reports the end through
+// an event: waiting for a thread to exit costs as long as starting one.
 struct Comparison {
   HANDLE file;
   const BYTE* bytes;
   DWORD size;
 };
 constexpr int kComparisonSlots = 16;
-constexpr DWORD kCompareOnThreadFrom = 1024 * 1024;
 Comparison comparisons[kComparisonSlots];
 int comparisonCount = 0;
 HANDLE comparisonsWaiting = nullptr;
+HANDLE comparisonsDone = nullptr;
 HANDLE comparer = nullptr;
 
 DWORD WINAPI CompareInOrder(LPVOID) {
   for (int next = 0;; ++next) {
     WaitForSingleObject(comparisonsWaiting, INFINITE);
     const Comparison& comparison = comparisons[next];
-    if (comparison.file == nullptr) return 0;
-    CompareAndHold(comparison.file, comparison.bytes, comparison.size);
+    if (comparison.file == nullptr) break;
+    CompareAndHold(comparison.file, comparison.bytes, comparison.size, true);
+  }
+  SetEvent(comparisonsDone);
+  return 0;
+}
+
+void CloseIfOpen(HANDLE* handle) {
+  if (*handle != nullptr) CloseHandle(*handle);
+  *handle = nullptr;
+}
+
+// Started as the first large file is opened, so that the thread is up by the time that
+// file is written. Without a thread the files are compared on the caller's.
+void StartComparer() {
+  comparisonsWaiting = CreateSemaphoreA(nullptr, 0, kComparisonSlots, nullptr);
+  comparisonsDone = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  comparerMayRun = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (comparisonsWaiting != nullptr && comparisonsDone != nullptr && comparerMayRun != nullptr) {
+    comparer = CreateThread(nullptr, 0, CompareInOrder, nullptr, 0, nullptr);
+  }
+  if (comparer == nullptr) {
+    CloseIfOpen(&comparisonsWaiting);
+    CloseIfOpen(&comparisonsDone);
+    CloseIfOpen(&comparerMayRun);
   }
 }
 
 void CompareLater(HANDLE file, const BYTE* bytes, DWORD size) {
-  // A small file is compared at once; the last slot is kept for the end marker.
-  if (size >= kCompareOnThreadFrom && comparisonCount < kComparisonSlots - 1) {
-    if (comparer == nullptr) {
-      comparisonsWaiting = CreateSemaphoreA(nullptr, 0, kComparisonSlots, nullptr);
-      if (comparisonsWaiting != nullptr) {
-        comparer = CreateThread(nullptr, 0, CompareInOrder, nullptr, 0, nullptr);
-      }
-    }
-    if (comparer != nullptr) {
-      comparisons[comparisonCount++] = {file, bytes, size};
-      ReleaseSemaphore(comparisonsWaiting, 1, nullptr);
-      return;
-    }
+  // The last slot is kept for the end marker.
+  if (comparer != nullptr && size >= kCompareByMappingFrom && comparisonCount < kComparisonSlots - 1) {
+    comparisons[comparisonCount++] = {file, bytes, size};
+    ReleaseSemaphore(comparisonsWaiting, 1, nullptr);
+    return;
   }
-  CompareAndHold(file, bytes, size);
+  CompareAndHold(file, bytes, size, false);
 }
 
 int WriteResourceToFile(HMODULE module, int id, const char* type, const char* path, bool compareLater) {
@@ -140,6 +192,9 @@ int WriteResourceToFile(HMODULE module, int id, const char* type, const char* pa
   HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (file == INVALID_HANDLE_VALUE) FailWithSystemError(kContextCreateFile);
+  if (compareLater && size >= kCompareByMappingFrom && comparer == nullptr) StartComparer();
+  // The comparer may run while the bytes are copied.
+  if (compareLater && comparer != nullptr) SetEvent(comparerMayRun);
 
   // Straight from the loaded image, in chunks, no copy of our own.
   DWORD done = 0;
@@ -157,12 +212,13 @@ int WriteResourceToFile(HMODULE module, int id, const char* type, const char* pa
     }
     done += written;
   }
+  if (compareLater && comparer != nullptr) ResetEvent(comparerMayRun);
   if (!CloseHandle(file)) FailWithSystemError(kContextCloseHandle);
   HANDLE locked = LockWrittenFile(path, size);
   if (compareLater) {
     CompareLater(locked, bytes, size);
   } else {
-    CompareAndHold(locked, bytes, size);
+    CompareAndHold(locked, bytes, size, false);
   }
   return 1;
 }
@@ -229,12 +285,14 @@ void AwaitFileComparisons() {
   if (comparer != nullptr) {
     comparisons[comparisonCount] = {nullptr, nullptr, 0};
     ReleaseSemaphore(comparisonsWaiting, 1, nullptr);
-    WaitForSingleObject(comparer, INFINITE);
-    CloseHandle(comparer);
-    comparer = nullptr;
+    SetEvent(comparerMayRun);  // nothing left to slow down
+    WaitForSingleObject(comparisonsDone, INFINITE);
   }
-  if (comparisonsWaiting != nullptr) CloseHandle(comparisonsWaiting);
-  comparisonsWaiting = nullptr;
+  // The comparer touches none of these once it has reported its end.
+  CloseIfOpen(&comparer);
+  CloseIfOpen(&comparisonsWaiting);
+  CloseIfOpen(&comparisonsDone);
+  CloseIfOpen(&comparerMayRun);
   comparisonCount = 0;
 }
 

@@ -12,8 +12,8 @@
 // cannot be created, written, closed or verified.
 int ExtractResourceToFile(HMODULE module, int id, const char* type, const char* path);
 
-// The same, but the read-back comparison runs on a thread of its own while the caller goes
-// on writing (the file is locked before this returns). Used by the cabinet thread, whose
+// The same, but the read-back comparison of a large file (1 MB or more) runs on a thread of
+// its own while the caller goes on writing (the file is locked before this returns). Used by the cabinet thread, whose
 // files the engine reads only after the ready event.
 int ExtractResourceToFileComparingLater(HMODULE module, int id, const char* type, const char* path);
 
@@ -40,6 +40,7 @@ extern const char kContextWriteFile[];
 extern const char kContextCloseHandle[];
 extern const char kContextReopenFile[];
 extern const char kContextMapFile[];
+extern const char kContextReadFile[];
 extern const char kContextVerifyFile[];
 
 // 1 when path names a link: a junction, a symbolic link or another reparse point.

@@ -9,6 +9,10 @@
 //                                              writer changes its first byte
 //   resource_probe taken PATH                  right after it is closed, another writer opens
 //                                              it without sharing and keeps it
+//   resource_probe write-later PATH            the large resource, compared on the comparer
+//                                              thread, then awaited; exit 100 + the result
+//   resource_probe swapped-later OFFSET PATH   the same, and right after the close another
+//                                              writer changes the byte at OFFSET
 //   resource_probe fail CODE                   last error CODE, then the create-file failure
 //   resource_probe refuse CODE                 a refused path for the probe's resource
 //   resource_probe refuse-missing CODE         the same for a resource the probe lacks
@@ -29,6 +33,7 @@ namespace {
 
 constexpr int kProbeResource = 7;
 constexpr int kAbsentResource = 8;
+constexpr int kLargeResource = 9;
 const char kProbeType[] = "PROBE_DATA";
 
 decltype(&WriteFile) realWriteFile = nullptr;
@@ -60,6 +65,7 @@ BOOL WINAPI FailingCloseHandle(HANDLE handle) {
 // What "another process" does in the moment between the writer's close and its lock.
 const char* tamperedPath = nullptr;
 bool tamperWithContent = false;
+LONG tamperOffset = 0;
 bool tampered = false;
 
 BOOL WINAPI TamperingCloseHandle(HANDLE handle) {
@@ -69,9 +75,17 @@ BOOL WINAPI TamperingCloseHandle(HANDLE handle) {
   HANDLE other = CreateFileA(tamperedPath, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                              FILE_ATTRIBUTE_NORMAL, nullptr);
   if (tamperWithContent && other != INVALID_HANDLE_VALUE) {
-    char changed = '\x5A';
-    DWORD written = 0;
-    WriteFile(other, &changed, 1, &written, nullptr);
+    // The byte becomes its complement, so it differs whatever it was.
+    BYTE changed = 0;
+    DWORD count = 0;
+    HANDLE reader = CreateFileA(tamperedPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    SetFilePointer(reader, tamperOffset, nullptr, FILE_BEGIN);
+    ReadFile(reader, &changed, 1, &count, nullptr);
+    realCloseHandle(reader);
+    changed = static_cast<BYTE>(~changed);
+    SetFilePointer(other, tamperOffset, nullptr, FILE_BEGIN);
+    WriteFile(other, &changed, 1, &count, nullptr);
     realCloseHandle(other);
   }
   return closed;  // when taken, the other handle stays open
@@ -81,6 +95,12 @@ DWORD ParseCode(const char* text) { return static_cast<DWORD>(strtoul(text, null
 
 int Write(int id, const char* path) {
   return 100 + ExtractResourceToFile(GetModuleHandleA(nullptr), id, kProbeType, path);
+}
+
+int WriteLater(const char* path) {
+  int result = ExtractResourceToFileComparingLater(GetModuleHandleA(nullptr), kLargeResource, kProbeType, path);
+  AwaitFileComparisons();
+  return 100 + result;
 }
 
 }  // namespace
@@ -111,6 +131,14 @@ int main(int argc, char** argv) {
     tamperWithContent = strcmp(mode, "swapped") == 0;
     if (!HookImport("kernel32.dll", "CloseHandle", &TamperingCloseHandle, &realCloseHandle)) return 3;
     return Write(kProbeResource, argv[2]);
+  }
+  if (strcmp(mode, "write-later") == 0) return WriteLater(argv[2]);
+  if (strcmp(mode, "swapped-later") == 0 && argc >= 4) {
+    tamperedPath = argv[3];
+    tamperWithContent = true;
+    tamperOffset = static_cast<LONG>(ParseCode(argv[2]));
+    if (!HookImport("kernel32.dll", "CloseHandle", &TamperingCloseHandle, &realCloseHandle)) return 3;
+    return WriteLater(argv[3]);
   }
   if (strcmp(mode, "close-fails") == 0 && argc >= 4) {
     injectedCode = ParseCode(argv[2]);

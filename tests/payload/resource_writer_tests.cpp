@@ -26,7 +26,7 @@ struct Sample {
 const Sample kSamples[] = {
     {1, "empty.bin", 0},          {2, "one_byte.bin", 1},       {3, "below_chunk.bin", 8191},
     {4, "one_chunk.bin", 8192},   {5, "chunk_and_one.bin", 8193}, {6, "two_chunks.bin", 16384},
-    {7, "large.bin", 1000003},
+    {7, "large.bin", 1000003},    {8, "two_views.bin", 17825795},
 };
 
 std::string SampleBytes(const char* file) {
@@ -87,6 +87,32 @@ TEST_F(ResourceWriter, FileIsTheResourceByteForByte) {
     EXPECT_EQ(Extract(sample.id, path), 1);
     EXPECT_EQ(FileSize(path), static_cast<long long>(sample.size));
     EXPECT_TRUE(ReadFileText(path) == expected) << "content differs from the resource";
+  }
+}
+
+// The cabinet thread's way: large files are compared on a thread of their own, small ones
+// at once; either way the file is the resource once the comparisons are awaited.
+TEST_F(ResourceWriter, ComparedLaterTheFileIsTheResourceAllTheSame) {
+  for (const Sample& sample : kSamples) {
+    SCOPED_TRACE(sample.file);
+    std::string path = PathOf(std::string("later-") + sample.file);
+    EXPECT_EQ(ExtractResourceToFileComparingLater(GetModuleHandleA(nullptr), sample.id, kSampleType,
+                                                  path.c_str()),
+              1);
+    AwaitFileComparisons();
+    ReleaseHeldFilesForTesting();
+    EXPECT_TRUE(ReadFileText(path) == SampleBytes(sample.file)) << "content differs from the resource";
+  }
+  // Several large files queued before one wait, as the cabinet thread does.
+  for (int round = 0; round < 3; ++round) {
+    std::string path = PathOf("queued-" + std::to_string(round) + ".bin");
+    EXPECT_EQ(ExtractResourceToFileComparingLater(GetModuleHandleA(nullptr), 8, kSampleType, path.c_str()), 1);
+  }
+  AwaitFileComparisons();
+  ReleaseHeldFilesForTesting();
+  for (int round = 0; round < 3; ++round) {
+    EXPECT_TRUE(ReadFileText(PathOf("queued-" + std::to_string(round) + ".bin")) ==
+                SampleBytes("two_views.bin"));
   }
 }
 
@@ -347,6 +373,20 @@ TEST_F(WriterFailure, FileChangedOrTakenBeforeTheLockIsAFailedWrite) {
     SCOPED_TRACE("changed");
     ExpectFailure(RunProbe("swapped \"" + PathOf("swapped.bin") + "\""),
                   "Installer : Wrapper.VerifyFile ", ERROR_FILE_CORRUPT);
+  }
+  {
+    // The same for a large file, compared on the comparer thread through two views: a byte
+    // changed at the start, in the second view, or as the very last one.
+    for (DWORD offset : {0u, 16u * 1024 * 1024 + 5, 17825794u}) {
+      SCOPED_TRACE("changed, large, at " + std::to_string(offset));
+      ExpectFailure(RunProbe("swapped-later " + std::to_string(offset) + " \"" +
+                             PathOf("swapped-large.bin") + "\""),
+                    "Installer : Wrapper.VerifyFile ", ERROR_FILE_CORRUPT);
+    }
+    ProbeRun untouched = RunProbe("write-later \"" + PathOf("large-later.bin") + "\"");
+    EXPECT_EQ(untouched.exitCode, 101);
+    EXPECT_TRUE(untouched.boxes.empty()) << (untouched.boxes.empty() ? "" : untouched.boxes[0].text);
+    EXPECT_TRUE(ReadFileText(PathOf("large-later.bin")) == SampleBytes("two_views.bin"));
   }
   {
     // Another writer holds the file: it cannot be locked for reading.
