@@ -32,6 +32,16 @@ std::string ExpectedBoxText(const std::string& context, DWORD code) {
   return box;
 }
 
+void ExpectWriterBox(const ChildRun& run, const std::string& context, DWORD code) {
+  ASSERT_TRUE(run.started);
+  ASSERT_FALSE(run.timedOut);
+  ASSERT_EQ(run.boxes.size(), 1u) << DescribeBoxes(run);
+  EXPECT_EQ(run.boxes[0].caption, "Error");
+  EXPECT_EQ(run.boxes[0].text, ExpectedBoxText(context, code));
+  EXPECT_FALSE(run.boxes[0].hasIcon);
+  EXPECT_EQ(run.exitCode, static_cast<int>(code));
+}
+
 std::string UnixPath(const std::string& windowsPath) {
   typedef char*(CDECL * ToUnix)(LPCWSTR);
   ToUnix toUnix = reinterpret_cast<ToUnix>(reinterpret_cast<void*>(
@@ -110,16 +120,16 @@ bool AllRefused(const TamperCodes& codes) {
 }
 
 TrackedRun RunTracked(const std::string& commandLine, DWORD timeoutMs) {
-  return RunTracked(commandLine, timeoutMs, [] {});
+  return RunTracked(commandLine, timeoutMs, [](HANDLE) {});
 }
 
 TrackedRun RunTracked(const std::string& commandLine, DWORD timeoutMs,
-                      const std::function<void()>& whileItRuns) {
+                      const std::function<void(HANDLE process)>& whileItRuns) {
   TrackedRun tracked;
   PROCESS_INFORMATION process;
   if (!StartChild(commandLine, &process)) return tracked;
   tracked.run.started = true;
-  whileItRuns();
+  whileItRuns(process.hProcess);
   tracked.processId = process.dwProcessId;
   DWORD start = GetTickCount();
   for (;;) {

@@ -24,6 +24,11 @@ std::string PayloadFile(const std::string& name);
 // the context ends in a blank, so two blanks stand before "failed".
 std::string ExpectedBoxText(const std::string& context, DWORD code);
 
+// The writer's failure as a person sees it: the run ended after exactly one box, captioned
+// "Error", without an icon, reading the text above, and its exit code is the code. Call it
+// through ASSERT_NO_FATAL_FAILURE where the test cannot go on without that box.
+void ExpectWriterBox(const ChildRun& run, const std::string& context, DWORD code);
+
 // The host path of a Windows path (Wine's own conversion); empty when it has none.
 std::string UnixPath(const std::string& windowsPath);
 
@@ -53,9 +58,9 @@ struct TrackedRun {
 };
 TrackedRun RunTracked(const std::string& commandLine, DWORD timeoutMs = 120000);
 // The same, with a step that runs once the child has started and before any of its boxes is
-// closed (a child that shows a box cannot end until then).
+// closed (a child that shows a box cannot end until then); it gets the child's process handle.
 TrackedRun RunTracked(const std::string& commandLine, DWORD timeoutMs,
-                      const std::function<void()>& whileItRuns);
+                      const std::function<void(HANDLE process)>& whileItRuns);
 
 // Process ids of running msiexec.exe processes whose parent was the given process.
 std::vector<DWORD> EnginesStartedBy(DWORD parentId);

@@ -71,13 +71,7 @@ TEST_F(HeldFiles, AFileHeldByAnotherProcessStopsTheWrapperWithTheWritersBox) {
       if (process != nullptr) CloseHandle(process);
     }
     CloseHandle(held);
-    ASSERT_TRUE(run.started);
-    ASSERT_FALSE(run.timedOut);
-    ASSERT_EQ(run.boxes.size(), 1u) << DescribeBoxes(run);
-    EXPECT_EQ(run.boxes[0].caption, "Error");
-    EXPECT_EQ(run.boxes[0].text, ExpectedBoxText("Installer : Wrapper.CreateFile ", ERROR_SHARING_VIOLATION));
-    EXPECT_FALSE(run.boxes[0].hasIcon);
-    EXPECT_EQ(run.exitCode, ERROR_SHARING_VIOLATION);
+    ASSERT_NO_FATAL_FAILURE(ExpectWriterBox(run, "Installer : Wrapper.CreateFile ", ERROR_SHARING_VIOLATION));
     if (c.packageStaged) {
       EXPECT_TRUE(SameBytes(StagedPackagePath(), PayloadFile("kzt1.6.0_32.msi")));
     } else {
@@ -99,12 +93,7 @@ TEST_F(HeldFiles, SecondWrapperWhileTheFirstInstallsFailsCleanlyAndTheFirstCompl
   firstRun.join();
   ASSERT_TRUE(engineWaiting);
 
-  ASSERT_FALSE(second.timedOut);
-  ASSERT_EQ(second.boxes.size(), 1u) << DescribeBoxes(second);
-  EXPECT_EQ(second.boxes[0].caption, "Error");
-  EXPECT_EQ(second.boxes[0].text, ExpectedBoxText("Installer : Wrapper.CreateFile ", ERROR_SHARING_VIOLATION));
-  EXPECT_FALSE(second.boxes[0].hasIcon);
-  EXPECT_EQ(second.exitCode, ERROR_SHARING_VIOLATION);
+  ASSERT_NO_FATAL_FAILURE(ExpectWriterBox(second, "Installer : Wrapper.CreateFile ", ERROR_SHARING_VIOLATION));
 
   ASSERT_FALSE(first.timedOut);
   EXPECT_TRUE(first.boxes.empty()) << DescribeBoxes(first);

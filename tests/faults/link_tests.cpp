@@ -65,13 +65,7 @@ class LinkedChain : public ::testing::Test {
   }
 
   void ExpectRefusedWithAccessDenied(const ChildRun& run) {
-    ASSERT_TRUE(run.started);
-    ASSERT_FALSE(run.timedOut);
-    ASSERT_EQ(run.boxes.size(), 1u) << DescribeBoxes(run);
-    EXPECT_EQ(run.boxes[0].caption, "Error");
-    EXPECT_EQ(run.boxes[0].text, ExpectedBoxText("Installer : Wrapper.CreateFile ", ERROR_ACCESS_DENIED));
-    EXPECT_FALSE(run.boxes[0].hasIcon);
-    EXPECT_EQ(run.exitCode, ERROR_ACCESS_DENIED);
+    ASSERT_NO_FATAL_FAILURE(ExpectWriterBox(run, "Installer : Wrapper.CreateFile ", ERROR_ACCESS_DENIED));
     EXPECT_TRUE(IsEmptyFolder(target_)) << "something was written through the link";
   }
 

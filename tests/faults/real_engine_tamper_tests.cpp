@@ -18,54 +18,49 @@ bool IsRunning(HANDLE process) { return WaitForSingleObject(process, 0) == WAIT_
 
 TEST(RealEngine, StagedFilesResistChangesWhileTheEngineInstallsFromThem) {
   DeleteTree(LocalLowFolder() + "\\Orvik");
-  PROCESS_INFORMATION wrapper;
-  ASSERT_TRUE(StartChild("\"" + WrapperPath() + "\" /qn", &wrapper));
-  ChildRun run;
-
-  // The files are all locked once the ready event is set: the wrapper sets it only after the
-  // last cabinet was compared. Until then a file may be in the short gap between its write
-  // and its lock, which the wrapper detects and reports instead.
-  HANDLE ready = nullptr;
-  for (int i = 0; i < 600 && ready == nullptr && IsRunning(wrapper.hProcess); ++i) {
-    ready = OpenEventA(SYNCHRONIZE, FALSE, "OrvikKZTCabExtractWaitEvent");
-    if (ready == nullptr) Sleep(50);
-  }
-  bool signalled = ready != nullptr && WaitForSingleObject(ready, 60000) == WAIT_OBJECT_0;
-  if (ready != nullptr) CloseHandle(ready);
-
-  // The locks end with the wrapper, so only what happens while it runs counts: each round's
-  // outcome is kept only when the wrapper outlived the round, and the files are compared
-  // before each round (the comparison covers every earlier round; a last round that the
-  // wrapper did not outlive is neither counted nor expected to leave the files alone).
+  bool signalled = false;
   std::map<std::string, int> seen;  // "file: codes" -> how often
   int rounds = 0;
   bool allRefused = true;
   ::testing::AssertionResult packageIntact = ::testing::AssertionSuccess();
   ::testing::AssertionResult cabinetIntact = ::testing::AssertionSuccess();
   const std::string targets[] = {StagedPackagePath(), StagingFolder() + "\\ss160320.cab"};
-  DWORD start = GetTickCount();
-  while (signalled && IsRunning(wrapper.hProcess) && GetTickCount() - start < 600000) {
-    packageIntact = SameBytes(targets[0], PayloadFile("kzt1.6.0_32.msi"));
-    cabinetIntact = SameBytes(targets[1], PayloadFile("ss160320.cab"));
-    TamperCodes codes[2] = {TryToChange(targets[0]), TryToChange(targets[1])};
-    if (!IsRunning(wrapper.hProcess)) break;
-    for (int i = 0; i < 2; ++i) {
-      allRefused = allRefused && AllRefused(codes[i]);
-      ++seen[targets[i].substr(targets[i].rfind('\\') + 1) + ": " + Describe(codes[i])];
+  std::vector<SeenBox> boxesDuringRounds;  // read and closed here, so the wrapper can end
+
+  TrackedRun tracked = RunTracked("\"" + WrapperPath() + "\" /qn", 600000, [&](HANDLE wrapper) {
+    // The files are all locked once the ready event is set: the wrapper sets it only after
+    // the last cabinet was compared. Until then a file may be in the short gap between its
+    // write and its lock, which the wrapper detects and reports instead.
+    HANDLE ready = nullptr;
+    for (int i = 0; i < 600 && ready == nullptr && IsRunning(wrapper); ++i) {
+      ready = OpenEventA(SYNCHRONIZE, FALSE, "OrvikKZTCabExtractWaitEvent");
+      if (ready == nullptr) Sleep(50);
     }
-    ++rounds;
-    CloseBoxesOfProcess(wrapper.dwProcessId, &run.boxes);
-    Sleep(20);
-  }
-  if (IsRunning(wrapper.hProcess)) {
-    run.timedOut = true;
-    TerminateProcess(wrapper.hProcess, 0xDEAD);
-  }
-  WaitForSingleObject(wrapper.hProcess, 5000);
-  DWORD exitCode = 0;
-  GetExitCodeProcess(wrapper.hProcess, &exitCode);
-  CloseHandle(wrapper.hProcess);
-  CloseHandle(wrapper.hThread);
+    signalled = ready != nullptr && WaitForSingleObject(ready, 60000) == WAIT_OBJECT_0;
+    if (ready != nullptr) CloseHandle(ready);
+
+    // The locks end with the wrapper, so only what happens while it runs counts: each
+    // round's outcome is kept only when the wrapper outlived the round, and the files are
+    // compared before each round (the comparison covers every earlier round; a last round
+    // that the wrapper did not outlive is neither counted nor expected to leave the files
+    // alone).
+    DWORD start = GetTickCount();
+    while (signalled && IsRunning(wrapper) && GetTickCount() - start < 600000) {
+      packageIntact = SameBytes(targets[0], PayloadFile("kzt1.6.0_32.msi"));
+      cabinetIntact = SameBytes(targets[1], PayloadFile("ss160320.cab"));
+      TamperCodes codes[2] = {TryToChange(targets[0]), TryToChange(targets[1])};
+      if (!IsRunning(wrapper)) break;
+      for (int i = 0; i < 2; ++i) {
+        allRefused = allRefused && AllRefused(codes[i]);
+        ++seen[targets[i].substr(targets[i].rfind('\\') + 1) + ": " + Describe(codes[i])];
+      }
+      ++rounds;
+      CloseBoxesOfProcess(GetProcessId(wrapper), &boxesDuringRounds);
+      Sleep(20);
+    }
+  });
+  ChildRun run = tracked.run;
+  run.boxes.insert(run.boxes.begin(), boxesDuringRounds.begin(), boxesDuringRounds.end());
 
   ASSERT_TRUE(signalled) << "the ready event was not set";
   for (const auto& entry : seen) std::printf("%s (x%d)\n", entry.first.c_str(), entry.second);
@@ -73,7 +68,7 @@ TEST(RealEngine, StagedFilesResistChangesWhileTheEngineInstallsFromThem) {
   EXPECT_TRUE(allRefused);
   ASSERT_FALSE(run.timedOut);
   EXPECT_TRUE(run.boxes.empty()) << DescribeBoxes(run);
-  EXPECT_EQ(exitCode, 0u);
+  EXPECT_EQ(run.exitCode, 0);
   EXPECT_TRUE(packageIntact);
   EXPECT_TRUE(cabinetIntact);
   for (const char* cabinet : kCabinets) {
