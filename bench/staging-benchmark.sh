@@ -18,7 +18,7 @@ baseline_rev=""
 work=$root/build/bench
 mkdir -p "$work"
 export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-wine=/usr/lib/wine/wine64
+wine=$root/tools/run-wine64.sh
 [ -f "$WINEPREFIX/system.reg" ] || "$wine" wineboot -i >/dev/null 2>&1 || true
 
 # name size, in the table's order; the real sizes of this build (72,145,323 bytes of cabinets)

@@ -6,4 +6,4 @@ build_dir=${WRAPPER_TEST_BUILD_DIR:-$(pwd)}
 export WINEPREFIX=${WINEPREFIX:-$build_dir/wineprefix}
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
-exec /usr/lib/wine/wine64 "$@"
+exec "$(dirname "$0")/../tools/run-wine64.sh" "$@"

@@ -79,7 +79,7 @@ trap cleanup EXIT
 
 run_wine() {
     WINEPREFIX="$wine_prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
-        /usr/lib/wine/wine64 "$@"
+        "$here/../tools/run-wine64.sh" "$@"
 }
 winpath() { local p="$1"; printf 'Z:%s' "${p//\//\\}"; }
 

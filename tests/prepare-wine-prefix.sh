@@ -3,7 +3,7 @@
 set -euo pipefail
 prefix=$1
 export WINEPREFIX=$prefix WINEDEBUG=-all
-wine=/usr/lib/wine/wine64
+wine=$(cd "$(dirname "$0")/.." && pwd)/tools/run-wine64.sh
 if [ ! -f "$prefix/system.reg" ]; then
   # No Mono or Gecko download prompts: this machine has no network and needs neither.
   WINEDLLOVERRIDES="mscoree,mshtml=" "$wine" wineboot -i >/dev/null 2>&1 || true

@@ -16,7 +16,7 @@ cmake --build --preset x86_64 --target kzt_wrapper
 prefix=$root/build/sample-install-prefix
 rm -rf "$prefix"
 export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-wine=/usr/lib/wine/wine64
+wine=$root/tools/run-wine64.sh
 echo "== Creating a fresh Wine prefix: $prefix"
 "$wine" wineboot -i >/dev/null 2>&1 || true
 

@@ -14,7 +14,7 @@ bash "$here/../prepare-wine-prefix.sh" "$prefix"
 target="$prefix/drive_c/windows/system32/msi.dll"
 [ -f "$target" ] || { echo "no msi.dll in $prefix" >&2; exit 1; }
 cp -f "$library" "$target"
-/usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\DllOverrides' /v msi /d native /f >/dev/null
+"$here/../../tools/run-wine64.sh" reg add 'HKCU\Software\Wine\DllOverrides' /v msi /d native /f >/dev/null
 # Programs still start after the swap (set -e stops here if not).
-WINEPREFIX=$prefix WINEDEBUG=-all /usr/lib/wine/wine64 cmd /c exit 0
+WINEPREFIX=$prefix WINEDEBUG=-all "$here/../../tools/run-wine64.sh" cmd /c exit 0
 echo "old engine prefix ready: $prefix"

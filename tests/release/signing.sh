@@ -155,11 +155,11 @@ check "x86_64 signature verifies" verify "$tree64/kzt-wrapper.exe" "$keys/signer
 export WINEPREFIX=$work/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
 cleanup_steps=("/usr/lib/wine/wineserver -k 2>/dev/null; /usr/lib/wine/wineserver -w 2>/dev/null"
   "${cleanup_steps[@]}")
-/usr/lib/wine/wine64 cmd /c exit >/dev/null 2>&1
+"$root/tools/run-wine64.sh" cmd /c exit >/dev/null 2>&1
 # Without InstallerLocation the wrapper stages its package, finds no engine and exits -3.
-/usr/lib/wine/wine64 reg delete 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Installer' \
+"$root/tools/run-wine64.sh" reg delete 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Installer' \
   /v InstallerLocation /f >/dev/null 2>&1
-timeout 120 /usr/lib/wine/wine64 "$tree64/kzt-wrapper.exe" >/dev/null 2>&1
+timeout 120 "$root/tools/run-wine64.sh" "$tree64/kzt-wrapper.exe" >/dev/null 2>&1
 code=$?
 check "the signed x86_64 executable runs and exits with -3 (got $code, expected 253)" test "$code" -eq 253
 staged=$(find "$WINEPREFIX/drive_c/users" -name kzt1.6.0_32.msi -path '*Orvik/Zelvan*' | head -n 1)
