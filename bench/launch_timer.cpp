@@ -14,6 +14,7 @@ int main(int argc, char** argv) {
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};
   if (!CreateProcessA(nullptr, writable, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    fprintf(stderr, "launch_timer: CreateProcessA failed with error %lu for: %s\n", GetLastError(), writable);
     return 3;
   }
   WaitForSingleObject(process.hProcess, INFINITE);

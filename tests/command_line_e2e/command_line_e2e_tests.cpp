@@ -21,7 +21,7 @@ void ExpectCommandLines(const std::vector<CommandLineCase>& cases) {
   for (const CommandLineCase& c : cases) {
     SCOPED_TRACE(std::string("arguments: ") + c.arguments);
     StandinRun result = RunWrapperWithStandin(c.arguments);
-    ASSERT_TRUE(result.run.started);
+    ASSERT_TRUE(Started(result.run));
     ASSERT_FALSE(result.run.timedOut);
     EXPECT_EQ(result.run.exitCode, 0) << DescribeBoxes(result.run);
     EXPECT_TRUE(result.run.boxes.empty()) << DescribeBoxes(result.run);

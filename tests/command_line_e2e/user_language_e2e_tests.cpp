@@ -33,7 +33,7 @@ class UserLanguage : public ::testing::Test {
     ASSERT_NE(ExpectedTransform(language_), -1) << language_;
     // What a child of this process sees is what the wrapper will see.
     ChildRun probe = RunChild("\"" + BuildPath("tests/command_line_e2e/user_language_probe.exe") + "\"", 30000);
-    ASSERT_TRUE(probe.started);
+    ASSERT_TRUE(Started(probe));
     ASSERT_EQ(probe.exitCode, language_) << "LC_ALL did not give the child this language";
   }
   int language_ = 0;

@@ -6,7 +6,7 @@
 
 TEST(WrapperWithStandin, NoArgumentsRunsTheEngineOnceWithTheBareCommandLine) {
   StandinRun result = RunWrapperWithStandin("");
-  ASSERT_TRUE(result.run.started);
+  ASSERT_TRUE(Started(result.run));
   ASSERT_FALSE(result.run.timedOut);
   EXPECT_EQ(result.run.exitCode, 0);
   ASSERT_EQ(result.commandLines.size(), 1u);

@@ -30,7 +30,7 @@ void PlaceStandin(const std::string& folder) {
 TEST(EnginePathThroughWrapper, TrailingBackslashGivesTwoOnTheCommandLine) {
   InstallerLocationOverride location(StandinFolder() + "\\");
   StandinRun result = RunWrapperRecording("/vP=1");
-  ASSERT_TRUE(result.run.started);
+  ASSERT_TRUE(Started(result.run));
   EXPECT_EQ(result.run.exitCode, 0) << DescribeBoxes(result.run);
   ASSERT_EQ(result.commandLines.size(), 1u);
   EXPECT_EQ(result.commandLines[0],
@@ -49,7 +49,7 @@ TEST(EnginePathThroughWrapper, BinaryValueIsReadAsTheFolderName) {
 TEST(EnginePathThroughWrapper, AbsentValueEndsWithMinus3AfterStaging) {
   InstallerLocationOverride location(REG_SZ, nullptr, 0);
   StandinRun result = RunWrapperRecording("/s P=1");
-  ASSERT_TRUE(result.run.started);
+  ASSERT_TRUE(Started(result.run));
   ASSERT_FALSE(result.run.timedOut);
   EXPECT_EQ(result.run.exitCode, -3) << DescribeBoxes(result.run);
   EXPECT_TRUE(result.commandLines.empty());
@@ -74,7 +74,7 @@ TEST(EnginePathThroughWrapper, EnginePathOf259CharactersRunsAndOf260IsNotFound) 
     }
     InstallerLocationOverride location(folder);
     StandinRun result = RunWrapperRecording("");
-    ASSERT_TRUE(result.run.started);
+    ASSERT_TRUE(Started(result.run));
     if (length == 259) {
       EXPECT_EQ(result.run.exitCode, 0) << DescribeBoxes(result.run);
       ASSERT_EQ(result.commandLines.size(), 1u);

@@ -58,7 +58,7 @@ TEST(EngineTooOld, BoxInTheUsersLanguageAndNothingStaged) {
     DeleteTree(vendor);
     ASSERT_FALSE(PathExists(vendor));
     ChildRun run = RunWrapper(arguments);
-    ASSERT_TRUE(run.started);
+    ASSERT_TRUE(Started(run));
     ASSERT_FALSE(run.timedOut);
     EXPECT_EQ(run.exitCode, -2);
     ASSERT_EQ(run.boxes.size(), 1u);

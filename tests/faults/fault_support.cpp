@@ -33,7 +33,7 @@ std::string ExpectedBoxText(const std::string& context, DWORD code) {
 }
 
 void ExpectWriterBox(const ChildRun& run, const std::string& context, DWORD code) {
-  ASSERT_TRUE(run.started);
+  ASSERT_TRUE(Started(run));
   ASSERT_FALSE(run.timedOut);
   ASSERT_EQ(run.boxes.size(), 1u) << DescribeBoxes(run);
   EXPECT_EQ(run.boxes[0].caption, "Error");
@@ -72,6 +72,8 @@ int RunHostShell(const std::string& command, DWORD timeoutMs) {
     if (PathExists(status)) return atoi(ReadFileText(status).c_str());
     Sleep(50);
   }
+  fprintf(stderr, "RunHostShell: no exit status within %lu ms from: %s\n",
+          static_cast<unsigned long>(timeoutMs), line.c_str());
   return -1;
 }
 
@@ -126,8 +128,9 @@ TrackedRun RunTracked(const std::string& commandLine, DWORD timeoutMs) {
 TrackedRun RunTracked(const std::string& commandLine, DWORD timeoutMs,
                       const std::function<void(HANDLE process)>& whileItRuns) {
   TrackedRun tracked;
+  tracked.run.commandLine = commandLine;
   PROCESS_INFORMATION process;
-  if (!StartChild(commandLine, &process)) return tracked;
+  if (!StartChild(commandLine, &process, &tracked.run.startError)) return tracked;
   tracked.run.started = true;
   whileItRuns(process.hProcess);
   tracked.processId = process.dwProcessId;

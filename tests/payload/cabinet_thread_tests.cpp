@@ -445,7 +445,7 @@ TEST_F(CabinetThread, FailureOnTheThreadEndsTheProcess) {
                               BuildPath("tests/payload/cabinets_without_sz.dll") + "\"",
                           60000);
   RemoveDirectoryA(blocked.c_str());
-  ASSERT_TRUE(run.started);
+  ASSERT_TRUE(Started(run));
   ASSERT_FALSE(run.timedOut);
   EXPECT_EQ(run.exitCode, ERROR_ACCESS_DENIED);
   ASSERT_EQ(run.boxes.size(), 1u);

@@ -287,7 +287,7 @@ class WriterFailure : public ResourceWriter {
   // context + " failed with error " + signed code + ": " + the system's text; then the
   // process ends with the code.
   void ExpectFailure(const ProbeRun& run, const char* context, DWORD code) {
-    ASSERT_TRUE(run.started);
+    ASSERT_TRUE(Started(run));
     ASSERT_FALSE(run.timedOut);
     EXPECT_EQ(static_cast<DWORD>(run.exitCode), code);
     ASSERT_EQ(run.boxes.size(), 1u);

@@ -1,6 +1,7 @@
 #include "test_support.h"
 
 #include <shlobj.h>
+#include <stdio.h>
 #include <stdlib.h>
 
 #include "message_box_watcher.h"
@@ -48,21 +49,36 @@ std::string LocalLowFolder() {
   return folder;
 }
 
-bool StartChild(const std::string& commandLine, PROCESS_INFORMATION* process) {
+bool StartChild(const std::string& commandLine, PROCESS_INFORMATION* process, DWORD* error) {
   STARTUPINFOA startup;
   ZeroMemory(&startup, sizeof startup);
   startup.cb = sizeof startup;
   ZeroMemory(process, sizeof *process);
   std::vector<char> writable(commandLine.begin(), commandLine.end());
   writable.push_back('\0');
-  return CreateProcessA(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, process) != 0;
+  if (CreateProcessA(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                     &startup, process)) {
+    return true;
+  }
+  DWORD code = GetLastError();
+  fprintf(stderr, "StartChild: CreateProcessA failed with error %lu for the command line: %s\n",
+          static_cast<unsigned long>(code), commandLine.c_str());
+  fflush(stderr);
+  if (error != nullptr) *error = code;
+  return false;
+}
+
+::testing::AssertionResult Started(const ChildRun& run) {
+  if (run.started) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "CreateProcessA failed with error " << run.startError
+                                       << " for the command line: " << run.commandLine;
 }
 
 ChildRun RunChild(const std::string& commandLine, DWORD timeoutMs) {
   ChildRun run;
+  run.commandLine = commandLine;
   PROCESS_INFORMATION process;
-  if (!StartChild(commandLine, &process)) return run;
+  if (!StartChild(commandLine, &process, &run.startError)) return run;
   run.started = true;
   DWORD start = GetTickCount();
   for (;;) {

@@ -1,6 +1,8 @@
 #pragma once
 // Helpers shared by the tests that run under wine64: paths of the build tree, child
 // processes with a time-out, files and registry values.
+#include <gtest/gtest.h>
+#include <limits.h>
 #include <windows.h>
 
 #include <string>
@@ -26,11 +28,16 @@ struct SeenBox {
   std::vector<int> buttons;  // control identifiers of the visible push buttons
 };
 
+// The exit code of a run that never started: no program of the tests returns it.
+constexpr int kNeverStarted = INT_MIN;
+
 // The outcome of one child run.
 struct ChildRun {
+  std::string commandLine;
   bool started = false;
+  DWORD startError = 0;  // CreateProcessA's error when it did not start
   bool timedOut = false;
-  int exitCode = 0;
+  int exitCode = kNeverStarted;
   std::vector<SeenBox> boxes;  // boxes that appeared, in order; each was closed with OK
 };
 
@@ -39,7 +46,12 @@ struct ChildRun {
 ChildRun RunChild(const std::string& commandLine, DWORD timeoutMs = 120000);
 
 // Starts a command line and returns its process information (the caller waits and closes).
-bool StartChild(const std::string& commandLine, PROCESS_INFORMATION* process);
+// A start that fails is reported on standard error with the error code and the command line,
+// and the code is left in *error when given.
+bool StartChild(const std::string& commandLine, PROCESS_INFORMATION* process, DWORD* error = nullptr);
+
+// Success when the run started; the failure names CreateProcessA's error and the command line.
+::testing::AssertionResult Started(const ChildRun& run);
 
 // Files.
 std::string ReadFileText(const std::string& path);  // empty when absent
