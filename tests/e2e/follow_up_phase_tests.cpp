@@ -222,6 +222,10 @@ TEST_F(FollowUpPhases, OutdatedUpdateServiceIsRemovedFirstByTextualComparison) {
     expected.push_back(UpdateServiceInstallLine());
     expected.push_back(RegistrationLine());
     EXPECT_EQ(result.commandLines, expected);
+    // The removal's command line names no program: the engine must be the one started.
+    std::vector<std::string> programs(expected.size() - 1, StandinEngine());
+    programs.push_back(RegistrationToolFolder() + "\\dorvane.exe");
+    EXPECT_EQ(result.programs, programs);
     EXPECT_EQ(result.run.exitCode, 0);
   }
 }

@@ -24,14 +24,17 @@ StandinRun RunWrapperRecording(const std::string& arguments, const std::string& 
                                const std::string& wrapper) {
   std::string scratch = MakeScratchFolder("standin-run");
   std::string record = scratch + "\\record.txt";
+  std::string programs = scratch + "\\programs.txt";
   DeleteTree(StagingFolder());
   EnvironmentOverride recordFile("WRAPPER_STANDIN_RECORD", record.c_str());
+  EnvironmentOverride programsFile("WRAPPER_STANDIN_PROGRAMS", programs.c_str());
   EnvironmentOverride codes("WRAPPER_STANDIN_EXIT_CODES", exitCodes.c_str());
   StandinRun result;
   std::string commandLine = "\"" + WrapperPath(wrapper) + "\"";
   if (!arguments.empty()) commandLine += " " + arguments;
   result.run = RunChild(commandLine);
   result.commandLines = SplitLines(ReadFileText(record));
+  result.programs = SplitLines(ReadFileText(programs));
   return result;
 }
 

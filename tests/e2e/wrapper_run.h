@@ -22,6 +22,7 @@ std::string StagedPackagePath(bool amd64 = false);
 struct StandinRun {
   ChildRun run;
   std::vector<std::string> commandLines;
+  std::vector<std::string> programs;  // the program each call ran, by its full path
 };
 StandinRun RunWrapperWithStandin(const std::string& arguments, const std::string& exitCodes = "0",
                                  const std::string& wrapper = "kzt-wrapper.exe");

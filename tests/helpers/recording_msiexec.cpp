@@ -1,6 +1,8 @@
 // A recording stand-in for msiexec.exe. Tests point the engine folder at it and read what
 // the wrapper asked for. Driven by the environment it inherits from the wrapper:
 //   WRAPPER_STANDIN_RECORD       file that receives each raw command line, one per line
+//   WRAPPER_STANDIN_PROGRAMS     file that receives, for each call, the full path of the
+//                                program that ran (which copy of the stand-in was started)
 //   WRAPPER_STANDIN_EXIT_CODES   "0,1603,...": exit code of the 1st, 2nd, ... call (the last
 //                                one repeats; default 0)
 //   WRAPPER_STANDIN_STATUS       on the first call, store this text as InstallStatus under
@@ -73,6 +75,12 @@ int main() {
   if (GetEnvironmentVariableA("WRAPPER_STANDIN_RECORD", record, sizeof record) != 0) {
     call = CountLines(record);
     AppendLine(record, GetCommandLineA());
+  }
+  char programs[MAX_PATH] = {};
+  if (GetEnvironmentVariableA("WRAPPER_STANDIN_PROGRAMS", programs, sizeof programs) != 0) {
+    char program[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, program, sizeof program);
+    AppendLine(programs, program);
   }
   char eventRecord[MAX_PATH] = {};
   if (GetEnvironmentVariableA("WRAPPER_STANDIN_EVENT_RECORD", eventRecord, sizeof eventRecord) != 0) {
