@@ -63,7 +63,14 @@ check "no path of the build machine inside the executable" \
   bash -c "! grep -a -q -e '$work' -e '/tmp/' -e '$root' '$one'"
 
 if [ -f "$root/sample/build-sample-payload.sh" ]; then
-  for out in "$first/sample" "$second/sample-payload-again"; do
+  # The product build's own sample payload, when there is one, is the first of the two.
+  outs=("$first/sample" "$second/sample-payload-again")
+  if [ -n "${SAMPLE_PAYLOAD_X86:-}" ] && [ -f "$SAMPLE_PAYLOAD_X86/kzt1.6.0_32.msi" ]; then
+    cp -a "$SAMPLE_PAYLOAD_X86" "$first/sample"
+    pass "first sample payload taken from $SAMPLE_PAYLOAD_X86"
+    outs=("$second/sample-payload-again")
+  fi
+  for out in "${outs[@]}"; do
     if bash "$root/sample/build-sample-payload.sh" --arch x86 --out "$out" >"$work/sample.log" 2>&1
     then pass "sample payload built into $out"; else fail "sample payload built into $out"
       tail -20 "$work/sample.log"; fi
