@@ -20,6 +20,11 @@ class HeldFiles : public ::testing::Test {
     record_ = scratch + "\\record.txt";
     events_ = scratch + "\\events.txt";
     DeleteTree(StagingFolder());
+    // What an earlier run's attempts to move folders may have left.
+    const std::string orvik = LocalLowFolder() + "\\Orvik";
+    for (const std::string& folder : {orvik, orvik + "\\Zelvan", StagingFolder(), orvik + "\\Zelvan\\AU"}) {
+      DeleteTree(folder + ".moved");
+    }
     location_.reset(new InstallerLocationOverride(StandinFolder()));
     recordFile_.reset(new EnvironmentOverride("WRAPPER_STANDIN_RECORD", record_.c_str()));
   }
@@ -82,6 +87,34 @@ TEST_F(HeldFiles, AFileHeldByAnotherProcessStopsTheWrapperWithTheWritersBox) {
   }
 }
 
+TEST_F(HeldFiles, HardLinksAtPayloadNamesAreReplacedAndTheirTargetsKeepTheirBytes) {
+  // Files elsewhere that another process linked into the staging folder under payload names:
+  // the elevated wrapper must write new files there, never into the linked ones.
+  const std::string victims = MakeScratchFolder("hard-link-targets");
+  CreateDirectoryA((LocalLowFolder() + "\\Orvik").c_str(), nullptr);
+  CreateDirectoryA((LocalLowFolder() + "\\Orvik\\Zelvan").c_str(), nullptr);
+  CreateDirectoryA(StagingFolder().c_str(), nullptr);
+  const char* const linked[] = {"kzt1.6.0_32.msi", "ss160320.cab"};
+  for (const char* name : linked) {
+    ASSERT_TRUE(WriteFileText(victims + "\\" + name, std::string("not yours: ") + name));
+    ASSERT_TRUE(CreateHardLinkA((StagingFolder() + "\\" + name).c_str(), (victims + "\\" + name).c_str(),
+                                nullptr))
+        << name << ": " << GetLastError();
+  }
+  ChildRun run = RunChild(Wrapper(), 60000);
+  ASSERT_TRUE(Started(run));
+  ASSERT_FALSE(run.timedOut);
+  EXPECT_TRUE(run.boxes.empty()) << DescribeBoxes(run);
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(SplitLines(ReadFileText(record_)).size(), 1u);
+  for (const char* name : linked) {
+    std::string bytes = ReadFileText(victims + "\\" + name);
+    EXPECT_TRUE(bytes == std::string("not yours: ") + name)
+        << "the file linked as " << name << " changed: it holds " << bytes.size() << " bytes now";
+  }
+  ExpectStagedEqualsPayload();
+}
+
 TEST_F(HeldFiles, SecondWrapperWhileTheFirstInstallsFailsCleanlyAndTheFirstCompletes) {
   EnvironmentOverride sleep("WRAPPER_STANDIN_SLEEP_MS", "4000");
   EnvironmentOverride events("WRAPPER_STANDIN_EVENT_RECORD", events_.c_str());
@@ -103,30 +136,85 @@ TEST_F(HeldFiles, SecondWrapperWhileTheFirstInstallsFailsCleanlyAndTheFirstCompl
   ExpectStagedEqualsPayload();
 }
 
-TEST_F(HeldFiles, StagedFilesCannotBeChangedWhileTheEngineRuns) {
+// Another process tries to put a folder of its own making in the place of a staged folder:
+// it moves the folder away and makes a new one of the same name holding decoys of the files
+// the engine reads. Returns 0 when that worked (the decoy stays), else the move's error.
+DWORD TryToReplaceFolder(const std::string& folder, const std::vector<std::string>& names) {
+  if (!MoveFileExA(folder.c_str(), (folder + ".moved").c_str(), 0)) return GetLastError();
+  CreateDirectoryA(folder.c_str(), nullptr);
+  for (const std::string& name : names) WriteFileText(folder + "\\" + name, "decoy");
+  return 0;
+}
+
+// Moves a folder away and back: 0 when that worked, else the move's error.
+DWORD TryToRename(const std::string& folder) {
+  if (!MoveFileExA(folder.c_str(), (folder + ".moved").c_str(), 0)) return GetLastError();
+  MoveFileExA((folder + ".moved").c_str(), folder.c_str(), 0);
+  return 0;
+}
+
+bool Refused(DWORD code) { return code == ERROR_SHARING_VIOLATION || code == ERROR_ACCESS_DENIED; }
+
+TEST_F(HeldFiles, StagedFilesAndTheirFoldersCannotBeChangedWhileTheEngineRuns) {
+  // The update service is installed too (its run is the stand-in's second call), so that the
+  // update-service folder is staged while an engine runs as well.
+  const std::string runtimeKey = "SOFTWARE\\Halvern\\Zelvan Runtime Environment\\1.6.0_32";
+  DeleteRegistryTree(HKEY_LOCAL_MACHINE, "SOFTWARE\\Halvern");
+  ASSERT_TRUE(SetRegistryString(HKEY_LOCAL_MACHINE, runtimeKey, "Home", "C:\\rtq"));
+  const std::string copies = MakeScratchFolder("held-files-engine-reads");
+  const std::string orvik = LocalLowFolder() + "\\Orvik";
+  const std::string updateFolder = orvik + "\\Zelvan\\AU";
+  const std::string updateInstall = "\"" + StandinEngine() + "\" /i \"" + updateFolder + "\\au.msi\" ALLUSERS=1 /qn";
+  std::vector<std::string> stagedNames = {"kzt1.6.0_32.msi"};
+  for (const char* cabinet : kCabinets) stagedNames.push_back(cabinet);
+
   EnvironmentOverride sleep("WRAPPER_STANDIN_SLEEP_MS", "3000");
   EnvironmentOverride events("WRAPPER_STANDIN_EVENT_RECORD", events_.c_str());
+  EnvironmentOverride copy("WRAPPER_STANDIN_COPY_DIR", copies.c_str());
   ChildRun run;
   std::thread wrapperRun([&run] { run = RunChild(Wrapper(), 60000); });
-  bool engineWaiting = WaitForLine(events_, "signalled", 30000);
+  // The main run waits until the cabinets are staged and known good; then it sleeps.
+  bool mainRunWaiting = WaitForLine(events_, "signalled", 30000);
   std::vector<std::pair<std::string, TamperCodes>> attempts;
-  if (engineWaiting) {
-    attempts.push_back({"kzt1.6.0_32.msi", TryToChange(StagedPackagePath())});
-    for (const char* cabinet : kCabinets) {
-      attempts.push_back({cabinet, TryToChange(StagingFolder() + "\\" + cabinet)});
+  std::vector<std::pair<std::string, DWORD>> folderAttempts;
+  if (mainRunWaiting) {
+    for (const std::string& name : stagedNames) {
+      attempts.push_back({name, TryToChange(StagingFolder() + "\\" + name)});
     }
+    for (const std::string& folder : {StagingFolder(), orvik + "\\Zelvan", orvik}) {
+      folderAttempts.push_back({"rename " + folder, TryToRename(folder)});
+    }
+    folderAttempts.push_back({"replace " + StagingFolder(), TryToReplaceFolder(StagingFolder(), stagedNames)});
+  }
+  bool updateRunStarted = mainRunWaiting && WaitForLine(record_, updateInstall, 30000);
+  if (updateRunStarted) {
+    attempts.push_back({"au.msi", TryToChange(updateFolder + "\\au.msi")});
+    folderAttempts.push_back({"rename " + updateFolder, TryToRename(updateFolder)});
+    folderAttempts.push_back({"replace " + updateFolder, TryToReplaceFolder(updateFolder, {"au.msi", "au.cab"})});
   }
   wrapperRun.join();
-  ASSERT_TRUE(engineWaiting);
+  DeleteRegistryTree(HKEY_LOCAL_MACHINE, "SOFTWARE\\Halvern");
+  ASSERT_TRUE(mainRunWaiting);
+  ASSERT_TRUE(updateRunStarted) << "record: " << ReadFileText(record_);
   for (const auto& attempt : attempts) {
-    std::printf("%s: %s\n", attempt.first.c_str(), Describe(attempt.second).c_str());
     EXPECT_TRUE(AllRefused(attempt.second)) << attempt.first << ": " << Describe(attempt.second);
+  }
+  for (const auto& attempt : folderAttempts) {
+    EXPECT_TRUE(Refused(attempt.second)) << attempt.first << ": " << attempt.second;
   }
   EXPECT_TRUE(run.boxes.empty()) << DescribeBoxes(run);
   EXPECT_EQ(run.exitCode, 0);
   ExpectStagedEqualsPayload();
+  // What the engine read at the paths it was given, after all that: the payload.
+  for (const std::string& name : stagedNames) {
+    EXPECT_TRUE(SameBytes(copies + "\\0\\" + name, PayloadFile(name)));
+  }
+  for (const char* name : {"au.msi", "au.cab"}) {
+    EXPECT_TRUE(SameBytes(copies + "\\1\\" + name, PayloadFile(name)));
+  }
   // The refusals came from the wrapper's hold, which ends with its process.
   EXPECT_TRUE(DeleteFileA((StagingFolder() + "\\ss160320.cab").c_str())) << GetLastError();
+  EXPECT_EQ(TryToRename(StagingFolder()), 0u);
 }
 
 }  // namespace

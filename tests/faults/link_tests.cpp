@@ -4,7 +4,12 @@
 // as a reparse point, so the tests plant those.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "fault_support.h"
+#include "payload/payload_resources.h"
+#include "payload/resource_writer.h"
+#include "payload/staging_folder.h"
 
 namespace {
 
@@ -42,6 +47,7 @@ class LinkedChain : public ::testing::Test {
     CreateDirectoryA(target_.c_str(), nullptr);
   }
   void TearDown() override {
+    RestoreUserDataFolder();
     RemoveLinks();  // before any deletion, which would follow them
     DeleteTree(OrvikFolder());
     DeleteTree(target_);
@@ -62,6 +68,14 @@ class LinkedChain : public ::testing::Test {
     DWORD attributes = GetFileAttributesA(level.c_str());
     ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES) << level;
     ASSERT_TRUE(attributes & FILE_ATTRIBUTE_REPARSE_POINT) << level << " shows as " << attributes;
+  }
+
+  // Undoes UserDataFolderReachedThroughALink's move of the prefix's LocalLow folder.
+  static void RestoreUserDataFolder() {
+    std::string localLow = UnixPath(LocalLowFolder());
+    while (!localLow.empty() && localLow.back() == '/') localLow.pop_back();
+    RunHostShell("if [ -L '" + localLow + "' ] && [ -d '" + localLow + ".real' ]; then rm '" + localLow +
+                 "' && mv '" + localLow + ".real' '" + localLow + "'; fi");
   }
 
   void ExpectRefusedWithAccessDenied(const ChildRun& run) {
@@ -100,6 +114,74 @@ TEST_F(LinkedChain, LinkedUpdateServiceFolderIsRefusedAfterTheMainRun) {
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0], ExpectedMainCommandLine(""));
   EXPECT_TRUE(SameBytes(StagedPackagePath(), PayloadFile("kzt1.6.0_32.msi")));
+}
+
+TEST_F(LinkedChain, HeldStagingFolderCannotBeSwappedForALinkBeforeTheWrite) {
+  // In this process, as the wrapper's main thread does it: the chain is prepared (and, from
+  // then on, held), and between that and the write another process moves the staging folder
+  // away and puts a link to a folder of its own in its place.
+  HMODULE wrapper = LoadLibraryExA(WrapperPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_NE(wrapper, nullptr) << GetLastError();
+  char package[MAX_PATH] = {};
+  ASSERT_EQ(PreparePackagePath(package, 0), 1);
+  ASSERT_EQ(std::string(package), StagedPackagePath());
+  const std::string staging = StagingFolder();
+  DWORD moveError = MoveFileExA(staging.c_str(), (staging + ".moved").c_str(), 0) ? 0 : GetLastError();
+  if (moveError == 0) {
+    ASSERT_EQ(RunHostShell("ln -s '" + UnixPath(target_) + "' '" + UnixPath(staging) + "'"), 0);
+  }
+  EXPECT_EQ(ExtractResourceToFile(wrapper, PAYLOAD_ID_PRODUCT_PACKAGE, PAYLOAD_TYPE_INSTALLER, package), 1);
+  EXPECT_EQ(moveError, static_cast<DWORD>(ERROR_SHARING_VIOLATION)) << "the staging folder could be moved away";
+  EXPECT_TRUE(IsEmptyFolder(target_)) << "the package was written through the link";
+  ReleaseHeldFilesForTesting();
+  RemoveHostLink(staging);
+  DeleteTree(staging + ".moved");
+  FreeLibrary(wrapper);
+}
+
+TEST_F(LinkedChain, UserDataFolderReachedThroughALinkIsUsedWhereItReallyIs) {
+  // A user who moved LocalLow elsewhere and left a link in its place: the wrapper stages where
+  // the folder really is, so no path it hands the engine passes through the link, and
+  // re-pointing the link while the engine runs changes nothing the engine reads.
+  const std::string localLow = LocalLowFolder();
+  const std::string unixLocalLow = UnixPath(localLow);
+  ASSERT_EQ(RunHostShell("mv '" + unixLocalLow + "' '" + unixLocalLow + ".real' && ln -s '" + unixLocalLow +
+                         ".real' '" + unixLocalLow + "'"), 0);
+  ASSERT_TRUE(GetFileAttributesA(localLow.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT);
+  const std::string real = localLow + ".real";
+  // The decoy chain the link is pointed at once the engine runs.
+  const std::string decoy = MakeScratchFolder("linked-user-data-decoy");
+  const std::string decoyStaging = decoy + "\\Orvik\\Zelvan\\kzt1.6.0_32";
+  for (const std::string& folder : {decoy + "\\Orvik", decoy + "\\Orvik\\Zelvan", decoyStaging}) {
+    CreateDirectoryA(folder.c_str(), nullptr);
+  }
+  ASSERT_TRUE(WriteFileText(decoyStaging + "\\kzt1.6.0_32.msi", "decoy"));
+  for (const char* cabinet : kCabinets) ASSERT_TRUE(WriteFileText(decoyStaging + "\\" + cabinet, "decoy"));
+
+  const std::string copies = MakeScratchFolder("linked-user-data-reads");
+  const std::string events = MakeScratchFolder("linked-user-data-events") + "\\events.txt";
+  InstallerLocationOverride location(StandinFolder());
+  EnvironmentOverride recordFile("WRAPPER_STANDIN_RECORD", record_.c_str());
+  EnvironmentOverride sleep("WRAPPER_STANDIN_SLEEP_MS", "2000");
+  EnvironmentOverride eventRecord("WRAPPER_STANDIN_EVENT_RECORD", events.c_str());
+  EnvironmentOverride copy("WRAPPER_STANDIN_COPY_DIR", copies.c_str());
+  ChildRun run;
+  std::thread wrapperRun([&run] { run = RunChild(Wrapper(), 60000); });
+  bool engineWaiting = WaitForLine(events, "signalled", 30000);
+  int repointed = engineWaiting ? RunHostShell("ln -sfn '" + UnixPath(decoy) + "' '" + unixLocalLow + "'") : -1;
+  wrapperRun.join();
+  RestoreUserDataFolder();
+
+  ASSERT_TRUE(engineWaiting);
+  EXPECT_EQ(repointed, 0);
+  EXPECT_TRUE(run.boxes.empty()) << DescribeBoxes(run);
+  EXPECT_EQ(run.exitCode, 0);
+  std::vector<std::string> lines = SplitLines(ReadFileText(record_));
+  ASSERT_EQ(lines.size(), 1u);
+  const std::string realPackage = real + "\\Orvik\\Zelvan\\kzt1.6.0_32\\kzt1.6.0_32.msi";
+  EXPECT_EQ(lines[0], "\"" + StandinEngine() + "\" /i \"" + realPackage + "\"  WRAPPER=1");
+  EXPECT_TRUE(SameBytes(copies + "\\0\\kzt1.6.0_32.msi", PayloadFile("kzt1.6.0_32.msi")));
+  for (const char* cabinet : kCabinets) EXPECT_TRUE(SameBytes(copies + "\\0\\" + cabinet, PayloadFile(cabinet)));
 }
 
 }  // namespace

@@ -11,6 +11,9 @@
 //                                "signalled", "timeout" or "absent" to this file
 //   WRAPPER_STANDIN_SLEEP_MS     on each call, stay alive this many milliseconds (after the
 //                                event wait) so that tests can act while the engine runs
+//   WRAPPER_STANDIN_COPY_DIR     on each call, after the sleep, read what an engine would: the
+//                                package named after /i and every cabinet beside it, copied
+//                                into the folder <this folder>\<call number>
 #include <windows.h>
 #include <stdlib.h>
 #include <string.h>
@@ -67,6 +70,46 @@ void RecordReadyEvent(const char* path) {
   CloseHandle(event);
 }
 
+// The package of an installer command line: the quoted path after " /i ".
+bool PackageOf(const char* commandLine, char* package, size_t capacity) {
+  const char* start = strstr(commandLine, " /i \"");
+  if (start == nullptr) return false;
+  start += 5;
+  const char* end = strchr(start, '"');
+  if (end == nullptr || static_cast<size_t>(end - start) >= capacity) return false;
+  memcpy(package, start, end - start);
+  package[end - start] = '\0';
+  return true;
+}
+
+void CopyWhatTheEngineReads(const char* folder, int call) {
+  char package[MAX_PATH] = {};
+  if (!PackageOf(GetCommandLineA(), package, sizeof package)) return;
+  char target[MAX_PATH] = {};
+  wsprintfA(target, "%s\\%d", folder, call);
+  CreateDirectoryA(target, nullptr);
+  char* name = strrchr(package, '\\');
+  if (name == nullptr) return;
+  char copy[MAX_PATH] = {};
+  wsprintfA(copy, "%s\\%s", target, name + 1);
+  CopyFileA(package, copy, FALSE);
+  // The cabinets the package reads from its own folder.
+  char pattern[MAX_PATH] = {};
+  lstrcpynA(pattern, package, static_cast<int>(name - package) + 2);
+  lstrcatA(pattern, "*.cab");
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA(pattern, &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    char source[MAX_PATH] = {};
+    lstrcpynA(source, package, static_cast<int>(name - package) + 2);
+    lstrcatA(source, found.cFileName);
+    wsprintfA(copy, "%s\\%s", target, found.cFileName);
+    CopyFileA(source, copy, FALSE);
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+}
+
 }  // namespace
 
 int main() {
@@ -89,6 +132,10 @@ int main() {
   char sleepMs[32] = {};
   if (GetEnvironmentVariableA("WRAPPER_STANDIN_SLEEP_MS", sleepMs, sizeof sleepMs) != 0) {
     Sleep(static_cast<DWORD>(strtoul(sleepMs, nullptr, 10)));
+  }
+  char copyFolder[MAX_PATH] = {};
+  if (GetEnvironmentVariableA("WRAPPER_STANDIN_COPY_DIR", copyFolder, sizeof copyFolder) != 0) {
+    CopyWhatTheEngineReads(copyFolder, call);
   }
   char status[512] = {};
   if (call == 0 && GetEnvironmentVariableA("WRAPPER_STANDIN_STATUS", status, sizeof status) != 0) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/process_runner.h"
+#include "import_patch.h"
 #include "test_support.h"
 
 namespace {
@@ -36,6 +37,24 @@ TEST(RunAndWait, ReturnsTheChildsExitCodeAsASigned32BitValue) {
     EXPECT_EQ(RunAndWait((Quoted(ExitWith()) + " code=" + c.code).c_str()), c.expected) << c.code;
   }
   EXPECT_LT(RunAndWait((Quoted(ExitWith()) + " code=3221225477").c_str()), 0);
+}
+
+// A platform that cannot tell the exit code, and writes a 0 where the code would go.
+decltype(&GetExitCodeProcess) realGetExitCodeProcess = nullptr;
+BOOL WINAPI FailingGetExitCodeProcess(HANDLE, LPDWORD code) {
+  *code = 0;
+  SetLastError(ERROR_ACCESS_DENIED);
+  return FALSE;
+}
+
+TEST(RunAndWait, ExitCodeThatCannotBeReadGivesOneNotSuccess) {
+  ASSERT_TRUE(HookImport("kernel32.dll", "GetExitCodeProcess", &FailingGetExitCodeProcess,
+                         &realGetExitCodeProcess));
+  int result = RunAndWait((Quoted(ExitWith()) + " code=0").c_str());
+  decltype(&GetExitCodeProcess) hook = nullptr;
+  HookImport("kernel32.dll", "GetExitCodeProcess", realGetExitCodeProcess, &hook);
+  EXPECT_EQ(result, 1);
+  EXPECT_EQ(RunAndWait((Quoted(ExitWith()) + " code=0").c_str()), 0);
 }
 
 TEST(RunAndWait, ProgramThatCannotStartGivesOneAtOnce) {
