@@ -53,16 +53,16 @@ build() {  # folder name, payload folder
 
 median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
-run_staging() {  # build folder, repetitions -> prints "thread single package" medians
+run_staging() {  # build folder, repetitions -> prints "thread single package floor" medians
   local results=$work/results-$(basename "$1").txt
   "$wine" "$1/bench/staging-bench.exe" "$2" "$("$wine" winepath -w "$results" 2>/dev/null | tr -d '\r')"
-  for mode in thread single package; do
+  for mode in thread single package floor; do
     grep "^$mode " "$results" | cut -d' ' -f2 | median
   done | paste -sd' '
 }
 
 echo "Payload: synthetic, the real sizes (scale 1) = 72,145,323 bytes of cabinets; $repetitions repetitions"
-declare -A thread single package
+declare -A thread single package floor
 for scale_name in 1MB 72MB 500MB; do
   case $scale_name in
     1MB) scale=0.01386 ;;   # 1,000,000 bytes of cabinets
@@ -73,14 +73,16 @@ for scale_name in 1MB 72MB 500MB; do
   build "build-$scale_name" "$work/payload-$scale_name"
   reps=$repetitions
   [ "$scale_name" = 500MB ] && reps=$(( (repetitions + 1) / 2 ))
-  read -r thread[$scale_name] single[$scale_name] package[$scale_name] \
+  read -r thread[$scale_name] single[$scale_name] package[$scale_name] floor[$scale_name] \
     < <(run_staging "$work/build-$scale_name" "$reps")
 done
 
 echo
-echo "1. Staging throughput (72 MB): cabinet thread ${thread[72MB]} s, one write per file ${single[72MB]} s"
-awk -v t="${thread[72MB]}" -v s="${single[72MB]}" \
-  'BEGIN { printf "   ratio cabinet thread / one-write baseline = %.3f (goal: at most 1.15)\n", t / s }'
+echo "1. Staging throughput (72 MB): cabinet thread ${thread[72MB]} s, the same files in 8 KB" \
+  "writes with no lookups or checks ${floor[72MB]} s, one write per file ${single[72MB]} s"
+awk -v t="${thread[72MB]}" -v f="${floor[72MB]}" -v s="${single[72MB]}" 'BEGIN {
+  printf "   ratio cabinet thread / 8 KB writes alone = %.3f (goal: at most 1.15)\n", t / f
+  printf "   ratio cabinet thread / one write per file = %.3f (the writes of 8 KB cost %.3f of it)\n", t / s, f / s }'
 
 # 2. Latency: the real wrapper against a stand-in engine that records its creation time.
 b=$work/build-72MB
@@ -142,7 +144,7 @@ if [ -n "$baseline_rev" ]; then
   after=$(median < "$work/ab-current.txt")
   echo
   echo "4. Cabinet thread of $(git -C "$root" rev-parse --short "$baseline_rev") against this tree, alternating: $before s then $after s"
-  awk -v a="$after" -v b="$before" 'BEGIN { printf "   ratio this tree / baseline = %.3f\n", a / b }'
+  awk -v a="$after" -v b="$before" 'BEGIN { printf "   ratio this tree / baseline = %.3f (goal: at most 1.05)\n", a / b }'
   git -C "$root" worktree remove --force "$tree" >/dev/null 2>&1 || true
 fi
 /usr/lib/wine/wineserver -k 2>/dev/null || true

@@ -1,7 +1,9 @@
 // Times the cabinet thread against the disk's own limit, on the payload this program carries
 // (the same resources as the wrapper):
 //   thread   ExtractCabinets on its thread, until the ready event is signalled
-//   single   the same seven resources written with one WriteFile per file (the baseline)
+//   single   the same seven resources written with one WriteFile per file (the disk's limit)
+//   floor    the same seven resources in chunks of at most 8192 bytes, the writer's own
+//            contract, with no folder lookups and no checks (paths found before timing)
 //   package  the product package alone, as the main thread writes it before the engine starts
 // Usage: staging-bench.exe <repetitions> <result file>; each line of the result file reads
 // "<mode> <seconds>". Modes alternate so that drift of the machine affects them alike.
@@ -13,6 +15,7 @@
 #include "payload/cabinet_thread.h"
 #include "payload/payload_resources.h"
 #include "payload/resource_writer.h"
+#include "payload/staged_file_guard.h"
 #include "payload/staging_folder.h"
 #include "support/text_buffer.h"
 
@@ -40,7 +43,7 @@ double Now() {
 // The writer holds every file it wrote until the process ends; a benchmark that writes the
 // same files again lets go of them first.
 void RemoveStagedCabinets() {
-  ReleaseHeldFilesForTesting();
+  ReleaseStagedHoldsForTesting();
   for (const Cabinet& cabinet : kCabinets) {
     char path[kPathCapacity] = {};
     PrepareCabinetPath(path, cabinet.name, IsAmd64Build());
@@ -76,10 +79,31 @@ double TimeSingleWrites(HMODULE module) {
   return Now() - start;
 }
 
+double TimeChunkedWrites(HMODULE module) {
+  char paths[7][kPathCapacity] = {};
+  for (int i = 0; i < 7; ++i) PrepareCabinetPath(paths[i], kCabinets[i].name, IsAmd64Build());
+  double start = Now();
+  for (int i = 0; i < 7; ++i) {
+    HRSRC resource = FindResourceA(module, MAKEINTRESOURCEA(kCabinets[i].id), kCabinets[i].type);
+    if (resource == nullptr) continue;
+    DWORD size = SizeofResource(module, resource);
+    const BYTE* bytes = static_cast<const BYTE*>(LockResource(LoadResource(module, resource)));
+    HANDLE file = CreateFileA(paths[i], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    for (DWORD done = 0; done < size;) {
+      DWORD chunk = size - done < 8192 ? size - done : 8192;
+      DWORD written = 0;
+      if (!WriteFile(file, bytes + done, chunk, &written, nullptr) || written == 0) break;
+      done += written;
+    }
+    CloseHandle(file);
+  }
+  return Now() - start;
+}
+
 double TimePackage(HMODULE module) {
   char path[kPathCapacity] = {};
   PreparePackagePath(path, IsAmd64Build());
-  ReleaseHeldFilesForTesting();
+  ReleaseStagedHoldsForTesting();
   double start = Now();
   ExtractResourceToFile(module, PAYLOAD_ID_PRODUCT_PACKAGE, PAYLOAD_TYPE_INSTALLER, path);
   return Now() - start;
@@ -103,6 +127,8 @@ int WINAPI WinMain(HINSTANCE module, HINSTANCE, LPSTR, int) {
     fprintf(results, "thread %.6f\n", TimeCabinetThread(module, readyEvent));
     RemoveStagedCabinets();
     fprintf(results, "single %.6f\n", TimeSingleWrites(module));
+    RemoveStagedCabinets();
+    fprintf(results, "floor %.6f\n", TimeChunkedWrites(module));
     fprintf(results, "package %.6f\n", TimePackage(module));
     fflush(results);
   }

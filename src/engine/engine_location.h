@@ -4,7 +4,7 @@
 #include <stddef.h>
 
 // Fills buffer (capacity in bytes, terminator included) with the engine path. Returns 1, or
-// 0 when the folder is not recorded or the path does not fit the buffer.
+// 0 with buffer "" when the folder is not recorded or the path does not fit the buffer.
 int LocateInstallerEngine(char* buffer, size_t capacity);
 
 // 1 when the system reports version 5.2; asked anew on each call.

@@ -1,5 +1,6 @@
 #include "process_runner.h"
 
+#include "../support/exit_codes.h"
 #include "../support/text_buffer.h"
 
 namespace {
@@ -9,9 +10,10 @@ int CopyCommandLine(char* copy, const char* commandLine) {
   return CopyText(copy, kCommandLineCapacity, commandLine);
 }
 
-int ExitCodeOf(HANDLE process) {
+// The child's exit code, or fallback when the platform cannot tell it.
+int ExitCodeOf(HANDLE process, int fallback) {
   DWORD exitCode = 0;
-  GetExitCodeProcess(process, &exitCode);
+  if (!GetExitCodeProcess(process, &exitCode)) return fallback;
   return static_cast<int>(exitCode);
 }
 
@@ -19,7 +21,7 @@ int ExitCodeOf(HANDLE process) {
 
 int RunAndWait(const char* commandLine) {
   char writable[kCommandLineCapacity];
-  if (!CopyCommandLine(writable, commandLine)) return 1;
+  if (!CopyCommandLine(writable, commandLine)) return kExitEngineNotStarted;
   STARTUPINFOA startup;
   ZeroMemory(&startup, sizeof startup);
   startup.cb = sizeof startup;
@@ -27,10 +29,12 @@ int RunAndWait(const char* commandLine) {
   ZeroMemory(&process, sizeof process);
   if (!CreateProcessA(nullptr, writable, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                       &process)) {
-    return 1;
+    return kExitEngineNotStarted;
   }
   WaitForSingleObject(process.hProcess, INFINITE);
-  int result = ExitCodeOf(process.hProcess);
+  // A child whose exit code cannot be read has not reported success: the update-service
+  // phase runs only after a main run that returned 0.
+  int result = ExitCodeOf(process.hProcess, kExitEngineNotStarted);
   CloseHandle(process.hProcess);
   CloseHandle(process.hThread);
   return result;
@@ -49,7 +53,7 @@ int RunAndPumpMessages(const char* applicationPath, const char* commandLine) {
     return static_cast<int>(GetLastError());
   }
   WaitWithMessagePump(process.hProcess);
-  int result = ExitCodeOf(process.hProcess);
+  int result = ExitCodeOf(process.hProcess, 0);
   CloseHandle(process.hProcess);
   CloseHandle(process.hThread);
   return result;

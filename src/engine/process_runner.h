@@ -7,12 +7,13 @@
 constexpr size_t kCommandLineCapacity = 1024;
 
 // Starts a complete command line (its first token names the program) and waits without
-// dispatching messages. Returns the child's exit code, or 1 when it cannot be started.
+// dispatching messages. Returns the child's exit code, or 1 when it cannot be started or its
+// exit code cannot be read.
 int RunAndWait(const char* commandLine);
 
 // Starts applicationPath with commandLine handed to the child unchanged, dispatching the
-// thread's window messages while it waits. Returns the child's exit code, or the system
-// error code when it cannot be started.
+// thread's window messages while it waits. Returns the child's exit code (0 when it cannot
+// be read), or the system error code when it cannot be started.
 int RunAndPumpMessages(const char* applicationPath, const char* commandLine);
 
 // Returns once handle is signalled or the wait fails, dispatching messages meanwhile.

@@ -4,6 +4,7 @@
 #include "build_constants.h"
 #include "payload_resources.h"
 #include "resource_writer.h"
+#include "staged_file_guard.h"
 #include "staging_folder.h"
 
 const char kReadyEventName[] = "OrvikKZTCabExtractWaitEvent";

@@ -4,35 +4,30 @@
 // box and ends the process with the system error code, from whichever thread met it.
 #include <windows.h>
 
-// Returns 1 when the resource was written completely, closed, read back equal through a
-// handle that is then held until the process ends (others may read the file but neither
-// write, rename nor delete it, so the installer engine reads exactly these bytes), and 0 when
-// the module has no such resource (no file is created or touched). A path that is a link
-// (junction or symbolic link) is refused with access denied. Does not return when the file
-// cannot be created, written, closed or verified.
+// Returns 1 when the resource was written completely into a new file, closed, and handed to
+// the staged-file guard (which locks, compares and holds it), and 0 when the module has no
+// such resource (no file is created or touched). Whatever stood at the name is removed
+// first, never written through. Does not return when the file cannot be created, written,
+// closed or verified.
 int ExtractResourceToFile(HMODULE module, int id, const char* type, const char* path);
 
 // The same, but the read-back comparison of a large file (1 MB or more) runs on a thread of
-// its own while the caller goes on writing (the file is locked before this returns). Used by the cabinet thread, whose
-// files the engine reads only after the ready event.
+// its own while the caller goes on writing (the file is locked before this returns). Used by
+// the cabinet thread, whose files the engine reads only after the ready event; it waits with
+// AwaitFileComparisons (staged_file_guard.h).
 int ExtractResourceToFileComparingLater(HMODULE module, int id, const char* type, const char* path);
 
-// Returns once every comparison started by ExtractResourceToFileComparingLater has matched;
-// a mismatch ends the process like any failed write.
-void AwaitFileComparisons();
-
 // For a file whose path was refused before any file was made (too long for its buffer, or a
-// link in the staging folder chain): when the resource exists, fails as a refused creation
-// with that error code; returns 0 when it does not.
+// staging folder that is a link or cannot be held): when the resource exists, fails as a
+// refused creation with that error code; returns 0 when it does not.
 int RefuseResourceFile(HMODULE module, int id, const char* type, DWORD error);
-
-// Closes the handles held on written files. Only for tests that write the same file more
-// than once in one process; the wrapper holds its files until it ends.
-void ReleaseHeldFilesForTesting();
 
 // Shows "<context> failed with error <code>: <system text>" captioned "Error" and ends the
 // process with the thread's last error code. context ends in a blank.
 [[noreturn]] void FailWithSystemError(const char* context);
+
+// The same with a given error code.
+[[noreturn]] void FailWithError(DWORD error, const char* context);
 
 // Context texts of the error box, one per failing operation.
 extern const char kContextCreateFile[];
@@ -42,9 +37,6 @@ extern const char kContextReopenFile[];
 extern const char kContextMapFile[];
 extern const char kContextReadFile[];
 extern const char kContextVerifyFile[];
-
-// 1 when path names a link: a junction, a symbolic link or another reparse point.
-int IsLink(const char* path);
 
 // The error box text: context + " failed with error " + code + ": " + systemText. The
 // capacity holds both texts plus 40 (the format's fixed characters, the number and the

@@ -6,7 +6,7 @@
 #include "../support/library_loading.h"
 #include "../support/text_buffer.h"
 #include "build_constants.h"
-#include "resource_writer.h"
+#include "staged_file_guard.h"
 
 namespace {
 
@@ -48,13 +48,28 @@ int Refuse(char* buffer, DWORD reason = ERROR_FILENAME_EXCED_RANGE) {
   return 0;
 }
 
-// Creates one level below the user data folder. An existing folder is simply kept, and one
-// that could not be made shows up when the file is written into it. A level that is a link
-// is refused: the wrapper runs elevated, and another process of the user could otherwise
-// point its writes anywhere.
+// Creates one level below the user data folder and holds it until the process ends, so that
+// nothing can take its place. An existing folder is simply kept. A level that is a link, or
+// that cannot be held, is refused: the wrapper runs elevated, and another process of the
+// user could otherwise point its writes anywhere.
+int HoldChainFolder(char* buffer) {
+  if (HoldStagingFolder(buffer)) return 1;
+  // A folder that could not be made is no refusal here: the writer, which holds a file's
+  // folder before it makes the file, meets it and says so.
+  DWORD reason = GetLastError();
+  return reason == ERROR_PATH_NOT_FOUND ? 1 : Refuse(buffer, reason);
+}
+
 int CreateChainFolder(char* buffer) {
   CreateDirectoryA(buffer, nullptr);
-  return IsLink(buffer) ? Refuse(buffer, ERROR_ACCESS_DENIED) : 1;
+  return HoldChainFolder(buffer);
+}
+
+// The user data folder, held, where it really lies.
+int GetHeldUserDataFolder(char* buffer) {
+  buffer[0] = '\0';
+  if (!GetUserDataFolder(buffer) || !HoldUserDataFolder(buffer)) return Refuse(buffer);
+  return 1;
 }
 
 // Levels 2 to 4 below the user data folder in buffer; leaves the staging folder in buffer.
@@ -155,6 +170,7 @@ int PreparePackagePath(char* buffer, int amd64) {
   buffer[0] = '\0';
   if (!GetUserDataFolder(buffer)) return Refuse(buffer);
   CreateDirectoryA(buffer, nullptr);  // the user data folder may be anything the platform returns
+  if (!HoldUserDataFolder(buffer)) return Refuse(buffer);
   if (!CreateStagingChain(buffer, amd64 ? X64Suffix : "")) return 0;
   if (!FormatText(buffer, kPathCapacity, "%s\\%s%s.msi", buffer, ProductKind, ProductVersion)) {
     return Refuse(buffer);
@@ -163,21 +179,19 @@ int PreparePackagePath(char* buffer, int amd64) {
 }
 
 int PrepareCabinetPath(char* buffer, const char* cabinetName, int amd64) {
-  buffer[0] = '\0';
-  if (!GetUserDataFolder(buffer)) return Refuse(buffer);
+  if (!GetHeldUserDataFolder(buffer)) return 0;
   if (!CreateStagingChain(buffer, amd64 ? X64Suffix : "")) return 0;
   if (!FormatText(buffer, kPathCapacity, "%s\\%s.cab", buffer, cabinetName)) return Refuse(buffer);
   return 1;
 }
 
 int PrepareUpdateServiceFolder(char* buffer) {
-  buffer[0] = '\0';
-  if (!GetUserDataFolder(buffer)) return Refuse(buffer);
-  // Only the last level is created here; the two above it are checked all the same.
+  if (!GetHeldUserDataFolder(buffer)) return 0;
+  // Only the last level is created here; the two above it are held all the same.
   if (!FormatText(buffer, kPathCapacity, "%s\\Orvik\\", buffer)) return Refuse(buffer);
-  if (IsLink(buffer)) return Refuse(buffer, ERROR_ACCESS_DENIED);
+  if (!HoldChainFolder(buffer)) return 0;
   if (!FormatText(buffer, kPathCapacity, "%sZelvan\\", buffer)) return Refuse(buffer);
-  if (IsLink(buffer)) return Refuse(buffer, ERROR_ACCESS_DENIED);
+  if (!HoldChainFolder(buffer)) return 0;
   if (!FormatText(buffer, kPathCapacity, "%sAU\\", buffer)) return Refuse(buffer);
   return CreateChainFolder(buffer);
 }

@@ -21,17 +21,21 @@ int GetLocalLowFolder(char* buffer);
 // USERPROFILE, else the Windows directory. Returns as above.
 int GetProfileFolder(char* buffer);
 
-// Creates the chain and leaves the product package path in buffer. Returns 1, or 0 with
-// buffer "" and the reason as the thread's last error: ERROR_FILENAME_EXCED_RANGE when a
-// path does not fit, ERROR_ACCESS_DENIED when a level below the user data folder is a link.
+// Creates the chain and leaves the product package path in buffer. The user data folder and
+// every level below it are held until the process ends (staged_file_guard.h), and the chain
+// is built where the user data folder really lies. Returns 1, or 0 with buffer "" and the
+// reason as the thread's last error: ERROR_FILENAME_EXCED_RANGE when a path does not fit,
+// ERROR_ACCESS_DENIED when a level below the user data folder is a link, or why a level could
+// not be held (ERROR_PATH_NOT_FOUND, ERROR_SHARING_VIOLATION, ...).
 int PreparePackagePath(char* buffer, int amd64);
 
 // Creates levels 2 to 4 and leaves <staging folder>\<cabinetName>.cab in buffer. Returns as
 // PreparePackagePath.
 int PrepareCabinetPath(char* buffer, const char* cabinetName, int amd64);
 
-// Creates <user data>\Orvik\Zelvan\AU\ (the levels above it come from PreparePackagePath)
-// and leaves it in buffer, ending in a backslash. Returns as PreparePackagePath.
+// Creates <user data>\Orvik\Zelvan\AU\ (the levels above it come from PreparePackagePath),
+// holds it with the levels above, and leaves it in buffer, ending in a backslash. Returns as
+// PreparePackagePath.
 int PrepareUpdateServiceFolder(char* buffer);
 
 // Tests substitute the loader of shell32.dll / shfolder.dll to reach fallbacks the real

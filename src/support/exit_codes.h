@@ -17,7 +17,7 @@ constexpr int kExitEngineTooOld = -2;
 constexpr int kExitEngineNotFound = -3;
 
 // The product package resource is not in the executable. Also what a run reports when the
-// engine cannot be started at all.
+// engine cannot be started at all, or its exit code cannot be read.
 constexpr int kExitPackageMissing = 1;
 constexpr int kExitEngineNotStarted = 1;
 

@@ -9,6 +9,7 @@
 #include "fault_support.h"
 #include "payload/payload_resources.h"
 #include "payload/resource_writer.h"
+#include "payload/staged_file_guard.h"
 #include "payload/staging_folder.h"
 
 namespace {
@@ -133,7 +134,7 @@ TEST_F(LinkedChain, HeldStagingFolderCannotBeSwappedForALinkBeforeTheWrite) {
   EXPECT_EQ(ExtractResourceToFile(wrapper, PAYLOAD_ID_PRODUCT_PACKAGE, PAYLOAD_TYPE_INSTALLER, package), 1);
   EXPECT_EQ(moveError, static_cast<DWORD>(ERROR_SHARING_VIOLATION)) << "the staging folder could be moved away";
   EXPECT_TRUE(IsEmptyFolder(target_)) << "the package was written through the link";
-  ReleaseHeldFilesForTesting();
+  ReleaseStagedHoldsForTesting();
   RemoveHostLink(staging);
   DeleteTree(staging + ".moved");
   FreeLibrary(wrapper);

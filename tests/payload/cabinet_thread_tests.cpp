@@ -14,6 +14,7 @@
 #include "import_patch.h"
 #include "payload/cabinet_thread.h"
 #include "payload/resource_writer.h"
+#include "payload/staged_file_guard.h"
 #include "test_support.h"
 
 #ifndef CABINET_TESTS_AMD64
@@ -91,7 +92,13 @@ HANDLE WINAPI TracedCreateFile(LPCSTR path, DWORD access, DWORD share,
                                LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
                                HANDLE templateFile) {
   HANDLE file = realCreateFile(path, access, share, security, disposition, flags, templateFile);
-  Trace(std::string(access & GENERIC_WRITE ? "CreateFileA " : "ReopenFileA ") + path, file);
+  // What the open is for: writing a file, clearing its name first, holding a folder, or
+  // locking a written file.
+  const char* purpose = (access & GENERIC_WRITE)                 ? "CreateFileA "
+                        : access == DELETE                       ? "ClearFileA "
+                        : (flags & FILE_FLAG_BACKUP_SEMANTICS) ? "HoldFolderA "
+                                                                 : "ReopenFileA ";
+  Trace(purpose + std::string(path), file);
   return file;
 }
 
@@ -183,6 +190,10 @@ std::vector<std::string> Summarize(const std::vector<Call>& calls, DWORD thread)
       std::string path = call.what.substr(12);
       names.push_back({call.handle, path.substr(path.rfind('\\') + 1)});
       lines.push_back("create " + path);
+    } else if (call.what.rfind("ClearFileA ", 0) == 0) {
+      lines.push_back("clear " + call.what.substr(11));
+    } else if (call.what.rfind("HoldFolderA ", 0) == 0) {
+      lines.push_back("hold " + call.what.substr(12));
     } else if (call.what.rfind("ReopenFileA ", 0) == 0) {
       std::string path = call.what.substr(12);
       names.push_back({call.handle, path.substr(path.rfind('\\') + 1)});
@@ -222,7 +233,7 @@ class CabinetThread : public ::testing::Test {
     // root of the host's file system (drive Z:).
     ASSERT_TRUE(SetCurrentDirectoryA("C:\\windows"));
     // The writer holds what it wrote until the process ends; earlier tests' files go first.
-    ReleaseHeldFilesForTesting();
+    ReleaseStagedHoldsForTesting();
     for (bool amd64 : {false, true}) {
       for (const Cabinet& cabinet : kCabinets) {
         DeleteFileA((StagingFolder(amd64) + "\\" + cabinet.file).c_str());
@@ -268,10 +279,15 @@ TEST_F(CabinetThread, WritesEachCabinetInOrderThenSignals) {
   trace = nullptr;
   LeaveCriticalSection(&traceLock);
 
-  std::vector<std::string> expected;
+  // The user data folder and the chain below it are held from the first cabinet on (the
+  // tests before this one released what they held); later cabinets find them held.
+  std::vector<std::string> expected = {"hold " + LocalLowFolder(), "hold " + LocalLowFolder() + "\\Orvik",
+                                       "hold " + LocalLowFolder() + "\\Orvik\\Zelvan", "hold " + Staging()};
   for (int i = 0; i < kCabinetCount; ++i) {
     const std::string bytes = SampleBytes(kCabinets[i].sample);
     ASSERT_GT(bytes.size(), 200000u);
+    // Whatever stood at the name goes first (nothing did), and the file is made new.
+    expected.push_back("clear " + CabinetPath(i));
     expected.push_back("create " + CabinetPath(i));
     expected.push_back("write " + std::string(kCabinets[i].file) + ": " +
                        std::to_string((bytes.size() + 8191) / 8192) + " calls, " +
@@ -395,7 +411,7 @@ TEST_F(CabinetThread, MissingCabinetResourceIsSkipped) {
   ASSERT_EQ(std::string(kCabinets[4].file), "sz160320.cab");
   for (bool olderFile : {true, false}) {
     SCOPED_TRACE(olderFile ? "older sz160320.cab present" : "no sz160320.cab before");
-    ReleaseHeldFilesForTesting();
+    ReleaseStagedHoldsForTesting();
     for (int i = 0; i < kCabinetCount; ++i) DeleteFileA(CabinetPath(i).c_str());
     FILETIME before = {};
     if (olderFile) {

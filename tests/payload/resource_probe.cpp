@@ -28,6 +28,7 @@
 #include "import_patch.h"
 #include "payload/cabinet_thread.h"
 #include "payload/resource_writer.h"
+#include "payload/staged_file_guard.h"
 
 namespace {
 
@@ -68,9 +69,23 @@ bool tamperWithContent = false;
 LONG tamperOffset = 0;
 bool tampered = false;
 
+decltype(&CreateFileA) realCreateFile = nullptr;
+HANDLE writtenFile = INVALID_HANDLE_VALUE;
+
+// Notes the handle the writer writes the file through, so that the tampering follows its
+// close and no other.
+HANDLE WINAPI NotingCreateFile(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                               DWORD disposition, DWORD flags, HANDLE templateFile) {
+  HANDLE file = realCreateFile(path, access, share, security, disposition, flags, templateFile);
+  if ((access & GENERIC_WRITE) && tamperedPath != nullptr && lstrcmpiA(path, tamperedPath) == 0) {
+    writtenFile = file;
+  }
+  return file;
+}
+
 BOOL WINAPI TamperingCloseHandle(HANDLE handle) {
   BOOL closed = realCloseHandle(handle);
-  if (tamperedPath == nullptr || tampered) return closed;
+  if (tamperedPath == nullptr || tampered || handle != writtenFile) return closed;
   tampered = true;
   HANDLE other = CreateFileA(tamperedPath, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                              FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -129,7 +144,10 @@ int main(int argc, char** argv) {
   if (strcmp(mode, "swapped") == 0 || strcmp(mode, "taken") == 0) {
     tamperedPath = argv[2];
     tamperWithContent = strcmp(mode, "swapped") == 0;
-    if (!HookImport("kernel32.dll", "CloseHandle", &TamperingCloseHandle, &realCloseHandle)) return 3;
+    if (!HookImport("kernel32.dll", "CloseHandle", &TamperingCloseHandle, &realCloseHandle) ||
+        !HookImport("kernel32.dll", "CreateFileA", &NotingCreateFile, &realCreateFile)) {
+      return 3;
+    }
     return Write(kProbeResource, argv[2]);
   }
   if (strcmp(mode, "write-later") == 0) return WriteLater(argv[2]);
@@ -137,7 +155,10 @@ int main(int argc, char** argv) {
     tamperedPath = argv[3];
     tamperWithContent = true;
     tamperOffset = static_cast<LONG>(ParseCode(argv[2]));
-    if (!HookImport("kernel32.dll", "CloseHandle", &TamperingCloseHandle, &realCloseHandle)) return 3;
+    if (!HookImport("kernel32.dll", "CloseHandle", &TamperingCloseHandle, &realCloseHandle) ||
+        !HookImport("kernel32.dll", "CreateFileA", &NotingCreateFile, &realCreateFile)) {
+      return 3;
+    }
     return WriteLater(argv[3]);
   }
   if (strcmp(mode, "close-fails") == 0 && argc >= 4) {

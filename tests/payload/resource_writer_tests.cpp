@@ -10,6 +10,7 @@
 #include "import_patch.h"
 #include "message_box_watcher.h"
 #include "payload/resource_writer.h"
+#include "payload/staged_file_guard.h"
 #include "test_support.h"
 
 namespace {
@@ -44,7 +45,7 @@ int Extract(int id, const std::string& path, const char* type = kSampleType) {
   int result = ExtractResourceToFile(GetModuleHandleA(nullptr), id, type, path.c_str());
   // The writer holds each file it wrote until the process ends; these tests write the same
   // files again and clean them up.
-  ReleaseHeldFilesForTesting();
+  ReleaseStagedHoldsForTesting();
   return result;
 }
 
@@ -100,7 +101,7 @@ TEST_F(ResourceWriter, ComparedLaterTheFileIsTheResourceAllTheSame) {
                                                   path.c_str()),
               1);
     AwaitFileComparisons();
-    ReleaseHeldFilesForTesting();
+    ReleaseStagedHoldsForTesting();
     EXPECT_TRUE(ReadFileText(path) == SampleBytes(sample.file)) << "content differs from the resource";
   }
   // Several large files queued before one wait, as the cabinet thread does.
@@ -109,7 +110,7 @@ TEST_F(ResourceWriter, ComparedLaterTheFileIsTheResourceAllTheSame) {
     EXPECT_EQ(ExtractResourceToFileComparingLater(GetModuleHandleA(nullptr), 8, kSampleType, path.c_str()), 1);
   }
   AwaitFileComparisons();
-  ReleaseHeldFilesForTesting();
+  ReleaseStagedHoldsForTesting();
   for (int round = 0; round < 3; ++round) {
     EXPECT_TRUE(ReadFileText(PathOf("queued-" + std::to_string(round) + ".bin")) ==
                 SampleBytes("two_views.bin"));

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "import_patch.h"
+#include "payload/staged_file_guard.h"
 #include "payload/staging_folder.h"
 #include "test_support.h"
 
@@ -432,6 +433,30 @@ class StagingChain : public StagingFolder {
 #endif
   }
 };
+
+// A folder of the chain is refused as a link only when it is one: a reparse point whose tag
+// is a name surrogate. The tags are the platform's published ones; Wine cannot make the
+// others, so the rule is shown on the values themselves.
+TEST(StagingFolderLinks, OnlyNameSurrogatesCountAsLinks) {
+  const DWORD folder = FILE_ATTRIBUTE_DIRECTORY;
+  const DWORD reparse = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+  struct {
+    const char* what;
+    DWORD attributes;
+    DWORD tag;
+    int link;
+  } const cases[] = {
+      {"junction", reparse, 0xA0000003, 1},
+      {"symbolic link", reparse, 0xA000000C, 1},
+      {"deduplicated", reparse, 0x80000013, 0},
+      {"cloud placeholder", reparse, 0x9000101A, 0},
+      {"compressed (WOF)", reparse, 0x80000017, 0},
+      {"plain folder", folder, 0, 0},
+      // A tag without the reparse attribute is no reparse point at all.
+      {"stale tag", folder, 0xA0000003, 0},
+  };
+  for (const auto& c : cases) EXPECT_EQ(IsLinkReparseTag(c.attributes, c.tag), c.link) << c.what;
+}
 
 TEST_F(StagingChain, Amd64FlagNamesTheX64Folder) {
   const std::string base = scratch_ + "\\Base";
