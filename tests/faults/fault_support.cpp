@@ -116,10 +116,25 @@ std::string Describe(const TamperCodes& codes) {
 
 bool AllRefused(const TamperCodes& codes) {
   for (DWORD code : {codes.remove, codes.rename, codes.replace, codes.overwrite}) {
-    if (code != ERROR_SHARING_VIOLATION && code != ERROR_ACCESS_DENIED) return false;
+    if (!Refused(code)) return false;
   }
   return true;
 }
+
+DWORD TryToReplaceFolder(const std::string& folder, const std::vector<std::string>& names) {
+  if (!MoveFileExA(folder.c_str(), (folder + ".moved").c_str(), 0)) return GetLastError();
+  CreateDirectoryA(folder.c_str(), nullptr);
+  for (const std::string& name : names) WriteFileText(folder + "\\" + name, "decoy");
+  return 0;
+}
+
+DWORD TryToRename(const std::string& folder) {
+  if (!MoveFileExA(folder.c_str(), (folder + ".moved").c_str(), 0)) return GetLastError();
+  MoveFileExA((folder + ".moved").c_str(), folder.c_str(), 0);
+  return 0;
+}
+
+bool Refused(DWORD code) { return code == ERROR_SHARING_VIOLATION || code == ERROR_ACCESS_DENIED; }
 
 TrackedRun RunTracked(const std::string& commandLine, DWORD timeoutMs) {
   return RunTracked(commandLine, timeoutMs, [](HANDLE) {});

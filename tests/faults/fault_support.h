@@ -51,6 +51,15 @@ TamperCodes TryToChange(const std::string& path);
 std::string Describe(const TamperCodes& codes);
 bool AllRefused(const TamperCodes& codes);  // every code is 5 or 32
 
+// Another process tries to put a folder of its own making in the place of folder: it moves
+// the folder away and makes a new one of the same name holding decoys ("decoy") of the named
+// files. Returns 0 when that worked (the decoy stays), else the move's error.
+DWORD TryToReplaceFolder(const std::string& folder, const std::vector<std::string>& names);
+// Moves a folder away and back: 0 when that worked, else the move's error.
+DWORD TryToRename(const std::string& folder);
+// True for the codes of a refused change: a sharing violation or access denied.
+bool Refused(DWORD code);
+
 // A run of a command line with its boxes read and closed, keeping the process id.
 struct TrackedRun {
   ChildRun run;

@@ -136,25 +136,6 @@ TEST_F(HeldFiles, SecondWrapperWhileTheFirstInstallsFailsCleanlyAndTheFirstCompl
   ExpectStagedEqualsPayload();
 }
 
-// Another process tries to put a folder of its own making in the place of a staged folder:
-// it moves the folder away and makes a new one of the same name holding decoys of the files
-// the engine reads. Returns 0 when that worked (the decoy stays), else the move's error.
-DWORD TryToReplaceFolder(const std::string& folder, const std::vector<std::string>& names) {
-  if (!MoveFileExA(folder.c_str(), (folder + ".moved").c_str(), 0)) return GetLastError();
-  CreateDirectoryA(folder.c_str(), nullptr);
-  for (const std::string& name : names) WriteFileText(folder + "\\" + name, "decoy");
-  return 0;
-}
-
-// Moves a folder away and back: 0 when that worked, else the move's error.
-DWORD TryToRename(const std::string& folder) {
-  if (!MoveFileExA(folder.c_str(), (folder + ".moved").c_str(), 0)) return GetLastError();
-  MoveFileExA((folder + ".moved").c_str(), folder.c_str(), 0);
-  return 0;
-}
-
-bool Refused(DWORD code) { return code == ERROR_SHARING_VIOLATION || code == ERROR_ACCESS_DENIED; }
-
 TEST_F(HeldFiles, StagedFilesAndTheirFoldersCannotBeChangedWhileTheEngineRuns) {
   // The update service is installed too (its run is the stand-in's second call), so that the
   // update-service folder is staged while an engine runs as well.

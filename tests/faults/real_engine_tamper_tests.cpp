@@ -1,5 +1,6 @@
 // While Wine's real msiexec.exe installs the sample product from the staged files, another
-// process keeps trying to delete, rename, replace and overwrite the package and a cabinet.
+// process keeps trying to delete, rename, replace and overwrite the package and a cabinet,
+// and to rename the staging folder and the two folders above it.
 // Every attempt made while the wrapper runs is refused, the install succeeds and installs the
 // kit, and the staged files stay the payload. Runs in a Wine prefix of its own, made anew for
 // every run.
@@ -25,6 +26,7 @@ TEST(RealEngine, StagedFilesResistChangesWhileTheEngineInstallsFromThem) {
   ::testing::AssertionResult packageIntact = ::testing::AssertionSuccess();
   ::testing::AssertionResult cabinetIntact = ::testing::AssertionSuccess();
   const std::string targets[] = {StagedPackagePath(), StagingFolder() + "\\ss160320.cab"};
+  const std::string folders[] = {StagingFolder(), LocalLowFolder() + "\\Orvik\\Zelvan", LocalLowFolder() + "\\Orvik"};
   std::vector<SeenBox> boxesDuringRounds;  // read and closed here, so the wrapper can end
 
   TrackedRun tracked = RunTracked("\"" + WrapperPath() + "\" /qn", 600000, [&](HANDLE wrapper) {
@@ -49,10 +51,15 @@ TEST(RealEngine, StagedFilesResistChangesWhileTheEngineInstallsFromThem) {
       packageIntact = SameBytes(targets[0], PayloadFile("kzt1.6.0_32.msi"));
       cabinetIntact = SameBytes(targets[1], PayloadFile("ss160320.cab"));
       TamperCodes codes[2] = {TryToChange(targets[0]), TryToChange(targets[1])};
+      DWORD folderCodes[3] = {TryToRename(folders[0]), TryToRename(folders[1]), TryToRename(folders[2])};
       if (!IsRunning(wrapper)) break;
       for (int i = 0; i < 2; ++i) {
         allRefused = allRefused && AllRefused(codes[i]);
         ++seen[targets[i].substr(targets[i].rfind('\\') + 1) + ": " + Describe(codes[i])];
+      }
+      for (int i = 0; i < 3; ++i) {
+        allRefused = allRefused && Refused(folderCodes[i]);
+        ++seen["rename " + folders[i] + ": " + std::to_string(folderCodes[i])];
       }
       ++rounds;
       CloseBoxesOfProcess(GetProcessId(wrapper), &boxesDuringRounds);
