@@ -121,7 +121,8 @@ foreach(staged "${WRAPPER_RELEASE_PACKAGE}" "${cabinet}")
   math(EXPR with_user_data "${length} + ${user_data_room}")
   if(with_user_data GREATER 259)
     refuse_identity("the product version ${version} makes the staged path <user data>${path} "
-      "${length} characters long; with a user data folder of ${user_data_room} it would not fit "
+      "${length} characters long, and with a user data folder of ${user_data_room} characters it "
+      "would not fit "
       "the wrapper's 260-character path buffer")
   endif()
 endforeach()
