@@ -69,6 +69,8 @@ RTQ_UPGRADE="{9A2D7E4F-1B63-4C85-A9F0-3E7B5D2C6A18}"
 DB_PRODUCT="{7B1E4A93-6C28-4D5F-8E07-B3A9F2D1C604}"
 DB_UPGRADE="{2C8F5B17-9D43-4E6A-B1F8-6A0D3E7C9B25}"
 AU_PRODUCT="{6E2B91C4-3F07-4D58-A1B9-7C04E35D8F21}"
+# The update service's own version: its ProductVersion and the AUVersion it records.
+AU_VERSION=2.0.7.1
 AU_UPGRADE="{4D6A8C2E-0F19-4B73-9E5D-8C2B1A7F3E06}"
 
 # Cabinets of the kit package in Media order, with the sizes the shipped
@@ -230,7 +232,7 @@ pin "$au/files/dorvane_exe"
 cat >"$au/au.wxs" <<EOF
 <?xml version="1.0" encoding="utf-8"?>
 <Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">
-  <Product Id="$AU_PRODUCT" Name="Zelvan Auto Update" Language="1033" Version="2.0.7.1"
+  <Product Id="$AU_PRODUCT" Name="Zelvan Auto Update" Language="1033" Version="$AU_VERSION"
            Manufacturer="Halvern" UpgradeCode="$AU_UPGRADE">
     <Package InstallerVersion="500" Compressed="yes" InstallScope="perMachine"
              Description="Zelvan Auto Update (sample)"/>
@@ -244,7 +246,7 @@ cat >"$au/au.wxs" <<EOF
             </Component>
             <Component Id="AUVersion" Guid="$(guid au/registry)" Win64="$win64">
               <RegistryValue Root="HKLM" Key="SOFTWARE\Halvern\Auto Update" Name="AUVersion"
-                             Type="string" Value="2.0.7.1" KeyPath="yes"/>
+                             Type="string" Value="$AU_VERSION" KeyPath="yes"/>
             </Component>
           </Directory>
         </Directory>

@@ -104,17 +104,25 @@ start=$(date +%s.%N)
 WINEDEBUG=+server timeout --kill-after=10 "$limit" "$wine" "$exe" /s 2>"$trace"
 code=$?
 end=$(date +%s.%N)
+# After a time-out the engine may still run: end it before waiting for the server.
+if [ "$code" -eq 124 ] || [ "$code" -eq 137 ]; then "$wineserver" -k 2>/dev/null; fi
 "$wineserver" -w 2>/dev/null
 seconds=$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.1f", b - a }')
-section "Exit code $code after $seconds s (wine reports the Windows exit code modulo 256)"
+if [ "$code" -eq 124 ] || [ "$code" -eq 137 ]; then
+  section "The run did not end within $limit s and was stopped (exit code $code of timeout)"
+else
+  section "Exit code $code after $seconds s (wine reports the Windows exit code modulo 256)"
+fi
 check "the wrapper exits with 0" test "$code" -eq 0
 
 # --- Staged files ----------------------------------------------------------------------
 same_as_payload() {  # same_as_payload STAGED_FOLDER NAME
   cmp -s "$1/$2" "$payload/$2"
 }
-local_low=$(find "$prefix/drive_c/users" -mindepth 3 -maxdepth 3 -path '*/AppData/LocalLow' 2>/dev/null |
-  head -n 1)
+# The user folder is named after the account Wine runs as; the wrapper's chain is in one.
+local_low=$(find "$prefix/drive_c/users" -mindepth 4 -maxdepth 4 -path '*/AppData/LocalLow/Orvik' \
+  2>/dev/null | head -n 1)
+local_low=${local_low%/Orvik}
 staging=$local_low/Orvik/Zelvan/${identity[STAGING_FOLDER]}
 update_folder=$local_low/Orvik/Zelvan/AU
 section "Staged files ($staging)"

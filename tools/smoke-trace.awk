@@ -16,6 +16,9 @@
 
 function hex_digit(c) { return index("0123456789abcdef", tolower(c)) - 1 }
 
+# Until the wrapper is known (it writes the package first), no thread counts as its.
+function is_wrapper(p) { return wrapper != "" && p == wrapper }
+
 # Access masks that can change a file: GENERIC_WRITE, GENERIC_ALL, FILE_WRITE_DATA,
 # FILE_APPEND_DATA; or a disposition that creates or truncates it.
 function writes(text,    access, create, first, last) {
@@ -93,12 +96,12 @@ text ~ /^create_file\( / {
     print "wrapper " pid
   }
   if (name in is_cabinet) {
-    if (pid == wrapper && writes(text)) {
+    if (is_wrapper(pid) && writes(text)) {
       if (!(name in created)) {
         created[name] = NR
         print "cabinet " name " " NR
       }
-    } else if (pid != wrapper && !read_seen) {
+    } else if (!is_wrapper(pid) && !read_seen) {
       read_seen = 1
       print "cabinet_read " NR " " pid " " name
     }
@@ -119,12 +122,12 @@ text ~ /^(create_event|open_event)\(\) = / {
 text ~ /^close_handle\( / {
   handle = field(text, "handle")
   if ((pid, handle) in event_handle) delete event_handle[pid, handle]
-  if (pid == wrapper && (handle in run_line)) finish_run(handle)
+  if (is_wrapper(pid) && (handle in run_line)) finish_run(handle)
   next
 }
 
 text ~ /^event_op\( / {
-  if (pid == wrapper && (pid, field(text, "handle")) in event_handle && field(text, "op") == "1" &&
+  if (is_wrapper(pid) && (pid, field(text, "handle")) in event_handle && field(text, "op") == "1" &&
       !set_seen) {
     set_seen = 1
     print "event_set " NR
@@ -134,7 +137,7 @@ text ~ /^event_op\( / {
 
 # Waits of other processes that include a handle of the ready event.
 text ~ /^select\( / {
-  if (pid == wrapper || pid == "") next
+  if (is_wrapper(pid) || pid == "") next
   handles = text
   sub(/.*handles=\{/, "", handles)
   sub(/\}.*/, "", handles)
@@ -164,7 +167,7 @@ text ~ /^\*wakeup\* / {
 
 # Processes the wrapper starts, and the exit codes it reads back.
 text ~ /^new_process\( / {
-  if (pid == wrapper) {
+  if (is_wrapper(pid)) {
     pending_cmdline[tid] = wide_field(text, "cmdline")
     pending_line[tid] = NR
   }
@@ -182,7 +185,7 @@ text ~ /^new_process\(\) = / {
   next
 }
 text ~ /^get_process_info\( / {
-  if (pid == wrapper) info_handle[tid] = field(text, "handle")
+  if (is_wrapper(pid)) info_handle[tid] = field(text, "handle")
   next
 }
 text ~ /^get_process_info\(\) = / {
