@@ -11,8 +11,8 @@
 set(WRAPPER_IDENTITY_DEFAULTS ${CMAKE_CURRENT_LIST_DIR}/release-identity.txt)
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${WRAPPER_IDENTITY_DEFAULTS})
 file(STRINGS ${WRAPPER_IDENTITY_DEFAULTS} identity_lines REGEX "^[A-Z_]+=")
-foreach(line IN LISTS identity_lines)
-  string(REGEX MATCH "^([A-Z_]+)=(.*)$" _ "${line}")
+foreach(identity_line_text IN LISTS identity_lines)
+  string(REGEX MATCH "^([A-Z_]+)=(.*)$" _ "${identity_line_text}")
   set(identity_default_${CMAKE_MATCH_1} "${CMAKE_MATCH_2}")
 endforeach()
 
@@ -39,99 +39,103 @@ function(identity_number text out)
   set(${out} ${number} PARENT_SCOPE)
 endfunction()
 
-set(version "${WRAPPER_PRODUCT_VERSION}")
-if(version STREQUAL "")
-  set(version "${identity_default_PRODUCT_VERSION}")
+set(identity_version "${WRAPPER_PRODUCT_VERSION}")
+if(identity_version STREQUAL "")
+  set(identity_version "${identity_default_PRODUCT_VERSION}")
 endif()
-if(NOT version MATCHES "^([0-9]+)\\.([0-9]+)\\.([0-9]+)_([0-9]+)$")
-  refuse_identity("WRAPPER_PRODUCT_VERSION '${version}' is not <major>.<minor>.<micro>_<update> "
-    "made of four decimal numbers (for example ${identity_default_PRODUCT_VERSION})")
+if(NOT identity_version MATCHES "^([0-9]+)\\.([0-9]+)\\.([0-9]+)_([0-9]+)$")
+  refuse_identity("WRAPPER_PRODUCT_VERSION '${identity_version}' is not "
+    "<major>.<minor>.<micro>_<update> made of four decimal numbers "
+    "(for example ${identity_default_PRODUCT_VERSION})")
 endif()
 set(WRAPPER_RELEASE_MAJOR ${CMAKE_MATCH_1})
 set(WRAPPER_RELEASE_MINOR ${CMAKE_MATCH_2})
 set(WRAPPER_RELEASE_MICRO ${CMAKE_MATCH_3})
 set(WRAPPER_RELEASE_UPDATE ${CMAKE_MATCH_4})
-set(WRAPPER_RELEASE_VERSION "${version}")
+set(WRAPPER_RELEASE_VERSION "${identity_version}")
 
-set(build "${WRAPPER_BUILD_STRING}")
-if(build STREQUAL "")
-  set(build "${identity_default_BUILD_STRING}")
+set(identity_build "${WRAPPER_BUILD_STRING}")
+if(identity_build STREQUAL "")
+  set(identity_build "${identity_default_BUILD_STRING}")
 endif()
 # The registration tool gets the build string unquoted on its command line: a blank or a
 # quote would split it or smuggle in another argument.
-if(NOT build MATCHES "^[A-Za-z0-9._-]+$")
-  refuse_identity("WRAPPER_BUILD_STRING '${build}' may hold only letters, digits, '.', '_' and '-'")
+if(NOT identity_build MATCHES "^[A-Za-z0-9._-]+$")
+  refuse_identity("WRAPPER_BUILD_STRING '${identity_build}' may hold only letters, digits, "
+    "'.', '_' and '-'")
 endif()
-string(FIND "${build}" "${version}-b" at)
-if(NOT at EQUAL 0)
-  refuse_identity("WRAPPER_BUILD_STRING '${build}' does not belong to the product version ${version}: "
-    "it must begin with '${version}-b' (set both, for example -DWRAPPER_PRODUCT_VERSION=${version} "
-    "-DWRAPPER_BUILD_STRING=${version}-b01)")
+string(FIND "${identity_build}" "${identity_version}-b" identity_at)
+if(NOT identity_at EQUAL 0)
+  refuse_identity("WRAPPER_BUILD_STRING '${identity_build}' does not belong to the product "
+    "version ${identity_version}: it must begin with '${identity_version}-b' (set both, for "
+    "example -DWRAPPER_PRODUCT_VERSION=${identity_version} "
+    "-DWRAPPER_BUILD_STRING=${identity_version}-b01)")
 endif()
-set(WRAPPER_RELEASE_BUILD_STRING "${build}")
+set(WRAPPER_RELEASE_BUILD_STRING "${identity_build}")
 
-set(manifest_version "${WRAPPER_MANIFEST_VERSION}")
-if(manifest_version STREQUAL "")
-  if(NOT build MATCHES "-b([0-9]+)$")
-    refuse_identity("the manifest version cannot be derived from the build string '${build}' "
+set(identity_manifest "${WRAPPER_MANIFEST_VERSION}")
+if(identity_manifest STREQUAL "")
+  if(NOT identity_build MATCHES "-b([0-9]+)$")
+    refuse_identity("the manifest version cannot be derived from the build string '${identity_build}' "
       "(it does not end in -b<number>): set WRAPPER_MANIFEST_VERSION")
   endif()
-  identity_number(${CMAKE_MATCH_1} build_number)
-  identity_number(${WRAPPER_RELEASE_MINOR} minor)
-  identity_number(${WRAPPER_RELEASE_MICRO} micro)
-  identity_number(${WRAPPER_RELEASE_UPDATE} update)
-  math(EXPR update_part "${update} * 10")
-  set(manifest_version "${minor}.${micro}.${update_part}.${build_number}")
+  identity_number(${CMAKE_MATCH_1} identity_build_number)
+  identity_number(${WRAPPER_RELEASE_MINOR} identity_minor)
+  identity_number(${WRAPPER_RELEASE_MICRO} identity_micro)
+  identity_number(${WRAPPER_RELEASE_UPDATE} identity_update)
+  math(EXPR identity_update_part "${identity_update} * 10")
+  set(identity_manifest
+    "${identity_minor}.${identity_micro}.${identity_update_part}.${identity_build_number}")
 endif()
-if(NOT manifest_version MATCHES "^([0-9]+)\\.([0-9]+)\\.([0-9]+)\\.([0-9]+)$")
-  refuse_identity("the manifest version '${manifest_version}' is not four decimal numbers")
+if(NOT identity_manifest MATCHES "^([0-9]+)\\.([0-9]+)\\.([0-9]+)\\.([0-9]+)$")
+  refuse_identity("the manifest version '${identity_manifest}' is not four decimal numbers")
 endif()
-foreach(part ${CMAKE_MATCH_1} ${CMAKE_MATCH_2} ${CMAKE_MATCH_3} ${CMAKE_MATCH_4})
-  identity_number(${part} number)
-  if(number GREATER 65535)
-    refuse_identity("the manifest version '${manifest_version}' has a part above 65535")
+foreach(identity_part ${CMAKE_MATCH_1} ${CMAKE_MATCH_2} ${CMAKE_MATCH_3} ${CMAKE_MATCH_4})
+  identity_number(${identity_part} identity_part_value)
+  if(identity_part_value GREATER 65535)
+    refuse_identity("the manifest version '${identity_manifest}' has a part above 65535")
   endif()
 endforeach()
-set(WRAPPER_RELEASE_MANIFEST_VERSION "${manifest_version}")
+set(WRAPPER_RELEASE_MANIFEST_VERSION "${identity_manifest}")
 
 # Names of this release, as the wrapper forms them (staging folder, cabinet thread, registry).
-set(WRAPPER_RELEASE_PACKAGE "kzt${version}.msi")
-set(WRAPPER_RELEASE_STAGING_FOLDER "kzt${version}")
-set(cabinet_number
+set(WRAPPER_RELEASE_PACKAGE "kzt${identity_version}.msi")
+set(WRAPPER_RELEASE_STAGING_FOLDER "kzt${identity_version}")
+set(identity_cabinet_number
   "${WRAPPER_RELEASE_MAJOR}${WRAPPER_RELEASE_MINOR}${WRAPPER_RELEASE_MICRO}${WRAPPER_RELEASE_UPDATE}0")
 set(WRAPPER_RELEASE_CABINETS)
-foreach(prefix ss st sj sp sz sb sr)  # in the order the cabinet thread writes them
-  list(APPEND WRAPPER_RELEASE_CABINETS "${prefix}${cabinet_number}.cab")
+foreach(identity_prefix ss st sj sp sz sb sr)  # in the order the cabinet thread writes them
+  list(APPEND WRAPPER_RELEASE_CABINETS "${identity_prefix}${identity_cabinet_number}.cab")
 endforeach()
-set(WRAPPER_RELEASE_KIT_KEY "SOFTWARE\\Halvern\\Zelvan Development Kit\\${version}")
-set(WRAPPER_RELEASE_RUNTIME_KEY "SOFTWARE\\Halvern\\Zelvan Runtime Environment\\${version}")
+set(WRAPPER_RELEASE_KIT_KEY "SOFTWARE\\Halvern\\Zelvan Development Kit\\${identity_version}")
+set(WRAPPER_RELEASE_RUNTIME_KEY "SOFTWARE\\Halvern\\Zelvan Runtime Environment\\${identity_version}")
 set(WRAPPER_RELEASE_MANIFEST_NAME "kzt-${WRAPPER_RELEASE_MINOR}-windows-i586")
-set(WRAPPER_RELEASE_DISPLAY_NAME "Zelvan(TM) Development Kit ${version}")
+set(WRAPPER_RELEASE_DISPLAY_NAME "Zelvan(TM) Development Kit ${identity_version}")
 # The languages other than 1033 that the development kit's language rules can choose: the
 # product package must carry a transform for each.
 set(WRAPPER_RELEASE_TRANSFORM_LANGUAGES 1041 2052)
 
 # Every name must fit the wrapper's buffers. Staged paths are formed in 260 characters below
 # a user data folder the platform chooses; a release must leave 128 of them for that folder.
-set(user_data_room 128)
-list(GET WRAPPER_RELEASE_CABINETS 0 cabinet)  # the seven names are equally long
-foreach(staged "${WRAPPER_RELEASE_PACKAGE}" "${cabinet}")
-  set(path "\\Orvik\\Zelvan\\${WRAPPER_RELEASE_STAGING_FOLDER}_x64\\${staged}")
-  string(LENGTH "${path}" length)
-  math(EXPR with_user_data "${length} + ${user_data_room}")
-  if(with_user_data GREATER 259)
-    refuse_identity("the product version ${version} makes the staged path <user data>${path} "
-      "${length} characters long, and with a user data folder of ${user_data_room} characters it "
-      "would not fit "
-      "the wrapper's 260-character path buffer")
+set(identity_user_data_room 128)
+list(GET WRAPPER_RELEASE_CABINETS 0 identity_cabinet)  # the seven names are equally long
+foreach(identity_staged "${WRAPPER_RELEASE_PACKAGE}" "${identity_cabinet}")
+  set(identity_path "\\Orvik\\Zelvan\\${WRAPPER_RELEASE_STAGING_FOLDER}_x64\\${identity_staged}")
+  string(LENGTH "${identity_path}" identity_length)
+  math(EXPR identity_room "${identity_length} + ${identity_user_data_room}")
+  if(identity_room GREATER 259)
+    refuse_identity("the product version ${identity_version} makes the staged path "
+      "<user data>${identity_path} ${identity_length} characters long, and with a user data "
+      "folder of ${identity_user_data_room} characters it would not fit the wrapper's "
+      "260-character path buffer")
   endif()
 endforeach()
 # The registration command line: quoted tool path below a common files folder of up to 259
 # characters, then " -r rtq " and the build string, in 1024 characters.
-string(LENGTH "\"\\Zelvan\\Zelvan Update\\dorvane.exe\" -r rtq ${build}" length)
-math(EXPR with_folder "${length} + 259")
-if(with_folder GREATER 1023)
-  refuse_identity("WRAPPER_BUILD_STRING '${build}' would not fit the registration tool's "
+string(LENGTH "\"\\Zelvan\\Zelvan Update\\dorvane.exe\" -r rtq ${identity_build}" identity_length)
+math(EXPR identity_line "${identity_length} + 259")
+if(identity_line GREATER 1023)
+  refuse_identity("WRAPPER_BUILD_STRING '${identity_build}' would not fit the registration tool's "
     "1024-character command line")
 endif()
 
@@ -139,26 +143,27 @@ set(WRAPPER_GENERATED_DIR ${CMAKE_BINARY_DIR}/generated)
 string(JOIN ", " WRAPPER_RELEASE_TRANSFORM_LANGUAGE_LIST ${WRAPPER_RELEASE_TRANSFORM_LANGUAGES})
 configure_file(${CMAKE_CURRENT_LIST_DIR}/release_identity.h.in
   ${WRAPPER_GENERATED_DIR}/release_identity.h @ONLY)
-string(JOIN " " cabinet_words ${WRAPPER_RELEASE_CABINETS})
-string(JOIN " " language_words ${WRAPPER_RELEASE_TRANSFORM_LANGUAGES})
+string(JOIN " " identity_cabinet_words ${WRAPPER_RELEASE_CABINETS})
+string(JOIN " " identity_language_words ${WRAPPER_RELEASE_TRANSFORM_LANGUAGES})
 # KEY=value lines; the values hold no line breaks. The payload build step adds the update
 # service's identity and writes the whole beside the executable (kzt-wrapper.identity.txt).
 file(CONFIGURE OUTPUT ${WRAPPER_GENERATED_DIR}/release-identity.txt CONTENT
-"PRODUCT_VERSION=${version}
-BUILD_STRING=${build}
-MANIFEST_VERSION=${manifest_version}
+"PRODUCT_VERSION=${identity_version}
+BUILD_STRING=${identity_build}
+MANIFEST_VERSION=${identity_manifest}
 MANIFEST_NAME=${WRAPPER_RELEASE_MANIFEST_NAME}
 DISPLAY_NAME=${WRAPPER_RELEASE_DISPLAY_NAME}
 PRODUCT_PACKAGE=${WRAPPER_RELEASE_PACKAGE}
 STAGING_FOLDER=${WRAPPER_RELEASE_STAGING_FOLDER}
-CABINETS=${cabinet_words}
+CABINETS=${identity_cabinet_words}
 KIT_KEY=${WRAPPER_RELEASE_KIT_KEY}
 RUNTIME_KEY=${WRAPPER_RELEASE_RUNTIME_KEY}
-TRANSFORM_LANGUAGES=${language_words}
+TRANSFORM_LANGUAGES=${identity_language_words}
 " @ONLY)
 
 # Whether this is the identity the tree builds by default (the wine64 tests expect it).
-if(version STREQUAL identity_default_PRODUCT_VERSION AND build STREQUAL identity_default_BUILD_STRING)
+if(identity_version STREQUAL identity_default_PRODUCT_VERSION AND
+   identity_build STREQUAL identity_default_BUILD_STRING)
   set(WRAPPER_RELEASE_IS_DEFAULT ON)
 else()
   set(WRAPPER_RELEASE_IS_DEFAULT OFF)
