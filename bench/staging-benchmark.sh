@@ -47,7 +47,7 @@ build() {  # folder name, payload folder
   local dir=$work/$1
   cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-x86_64.cmake" \
     -DCMAKE_BUILD_TYPE=Release -DWRAPPER_BUILD_TESTS=OFF -DWRAPPER_BUILD_BENCH=ON \
-    -DWRAPPER_PAYLOAD_DIR="$2" >/dev/null
+    -DWRAPPER_CHECK_PAYLOAD_CONTRACT=OFF -DWRAPPER_PAYLOAD_DIR="$2" >/dev/null
   cmake --build "$dir" --target staging_bench kzt_wrapper launch_timer timed_msiexec >/dev/null
 }
 
@@ -128,7 +128,7 @@ if [ -n "$baseline_rev" ]; then
   dir=$work/build-baseline
   cmake -S "$tree" -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$tree/cmake/toolchain-x86_64.cmake" \
     -DCMAKE_BUILD_TYPE=Release -DWRAPPER_BUILD_TESTS=OFF -DWRAPPER_BUILD_BENCH=ON \
-    -DWRAPPER_PAYLOAD_DIR="$work/payload-72MB" >/dev/null
+    -DWRAPPER_CHECK_PAYLOAD_CONTRACT=OFF -DWRAPPER_PAYLOAD_DIR="$work/payload-72MB" >/dev/null
   cmake --build "$dir" --target staging_bench >/dev/null
   rm -f "$work"/ab-*.txt
   for _ in $(seq "$repetitions"); do

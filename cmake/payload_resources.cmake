@@ -1,27 +1,52 @@
 # Writes the payload entries of the resource script from a payload folder, at build time.
 # Every file present becomes its resource; an absent file means an absent resource. The
-# wrapper never inspects its payload, so this is the one place that checks each file's kind.
+# wrapper never inspects its payload: the kind of each file is checked here, what the
+# packages hold by tools/check-payload-contract.py.
 #
-#   cmake -DPAYLOAD_DIR=... -DOUTPUT=payload.rc [-DALLOW_PARTIAL=ON] -P payload_resources.cmake
+#   cmake -DPAYLOAD_DIR=... -DOUTPUT=payload.rc -DIDENTITY=release-identity.txt
+#         [-DALLOW_PARTIAL=ON] -P payload_resources.cmake
 
-# file name | resource type | identifier | kind, in the order of the resource table
+cmake_minimum_required(VERSION 3.25)  # quoted texts in if() are texts, not variable names
+
+# The file names of the release identity (the build's release-identity.txt).
+file(STRINGS "${IDENTITY}" identity_lines REGEX "^(PRODUCT_PACKAGE|CABINETS)=")
+foreach(line IN LISTS identity_lines)
+  string(REGEX MATCH "^([A-Z_]+)=(.*)$" _ "${line}")
+  set(identity_${CMAKE_MATCH_1} "${CMAKE_MATCH_2}")
+endforeach()
+set(product_package "${identity_PRODUCT_PACKAGE}")
+string(REPLACE " " ";" cabinets "${identity_CABINETS}")
+list(LENGTH cabinets cabinet_count)
+if(product_package STREQUAL "" OR NOT cabinet_count EQUAL 7)
+  message(FATAL_ERROR "${IDENTITY} names no product package or not seven cabinets")
+endif()
+list(GET cabinets 0 cabinet9)
+list(GET cabinets 1 cabinet10)
+list(GET cabinets 2 cabinet7)
+list(GET cabinets 3 cabinet8)
+list(GET cabinets 4 cabinet11)
+list(GET cabinets 5 cabinet12)
+list(GET cabinets 6 cabinet13)
+
+# file name | resource type | identifier | kind, in the order of the resource table (the
+# cabinets in the order the cabinet thread writes them)
 set(payload_table
-  "kzt1.6.0_32.msi|ZELVAN_INSTALLER|101|package"
-  "ss160320.cab|ZELVAN_CAB9|110|cabinet"
-  "st160320.cab|ZELVAN_CAB10|111|cabinet"
-  "sj160320.cab|ZELVAN_CAB7|108|cabinet"
-  "sp160320.cab|ZELVAN_CAB8|109|cabinet"
-  "sz160320.cab|ZELVAN_CAB11|112|cabinet"
-  "sb160320.cab|ZELVAN_CAB12|113|cabinet"
-  "sr160320.cab|ZELVAN_CAB13|114|cabinet"
+  "${product_package}|ZELVAN_INSTALLER|101|package"
+  "${cabinet9}|ZELVAN_CAB9|110|cabinet"
+  "${cabinet10}|ZELVAN_CAB10|111|cabinet"
+  "${cabinet7}|ZELVAN_CAB7|108|cabinet"
+  "${cabinet8}|ZELVAN_CAB8|109|cabinet"
+  "${cabinet11}|ZELVAN_CAB11|112|cabinet"
+  "${cabinet12}|ZELVAN_CAB12|113|cabinet"
+  "${cabinet13}|ZELVAN_CAB13|114|cabinet"
   "au.msi|ZELVAN_INSTALLER|1119|package"
   "au.cab|ZELVAN_INSTALLER|1120|cabinet")
 
 if(NOT IS_DIRECTORY "${PAYLOAD_DIR}")
   message(FATAL_ERROR "Payload folder not found: ${PAYLOAD_DIR}")
 endif()
-if(NOT ALLOW_PARTIAL AND NOT EXISTS "${PAYLOAD_DIR}/kzt1.6.0_32.msi")
-  message(FATAL_ERROR "The payload folder ${PAYLOAD_DIR} has no product package kzt1.6.0_32.msi")
+if(NOT ALLOW_PARTIAL AND NOT EXISTS "${PAYLOAD_DIR}/${product_package}")
+  message(FATAL_ERROR "The payload folder ${PAYLOAD_DIR} has no product package ${product_package}")
 endif()
 
 set(script "// Generated from ${PAYLOAD_DIR}; do not edit.\nLANGUAGE 9, 1\n")

@@ -16,8 +16,12 @@ set(WRAPPER_SIGN_TIMESTAMP_URL "" CACHE STRING
     "RFC 3161 time-stamp server for the signature; empty: no time stamp")
 set(WRAPPER_SIGN_TIME "" CACHE STRING
     "Signing time recorded in the signature, in seconds since 1970 UTC; empty: the time of the build")
-set(WRAPPER_SIGN_DESCRIPTION "Zelvan(TM) Development Kit 1.6.0_32" CACHE STRING
-    "Program name recorded in the signature (shown at the elevation prompt)")
+set(WRAPPER_SIGN_DESCRIPTION "" CACHE STRING
+    "Program name recorded in the signature (shown at the elevation prompt); empty: the product's display name")
+set(release_sign_description "${WRAPPER_SIGN_DESCRIPTION}")
+if(release_sign_description STREQUAL "")
+  set(release_sign_description "${WRAPPER_RELEASE_DISPLAY_NAME}")
+endif()
 
 # A password on the command line would stay readable in CMakeCache.txt, in build.ninja and
 # in the process list while the build runs; only a file name travels.
@@ -73,7 +77,7 @@ if(release_sign_inputs)
             -DPKCS12=${WRAPPER_SIGN_PKCS12} -DCERT=${WRAPPER_SIGN_CERT} -DKEY=${WRAPPER_SIGN_KEY}
             -DPASSWORD_FILE=${WRAPPER_SIGN_PASSWORD_FILE}
             -DTIMESTAMP_URL=${WRAPPER_SIGN_TIMESTAMP_URL} -DSIGN_TIME=${WRAPPER_SIGN_TIME}
-            -DDESCRIPTION=${WRAPPER_SIGN_DESCRIPTION}
+            -DDESCRIPTION=${release_sign_description}
             -P ${CMAKE_SOURCE_DIR}/tools/sign-executable.cmake
     VERBATIM)
   # A renewed certificate or password under the same file name signs again.

@@ -3,23 +3,45 @@
 # end-to-end tests install: the kit package, its seven external cabinets, and
 # the auto-update package with its cabinet. See README.md beside this script.
 #
-# usage: build-sample-payload.sh --arch x64|x86 --out OUTDIR [--pad-to-real-sizes]
+# usage: build-sample-payload.sh --arch x64|x86 --out OUTDIR [--product-version VERSION]
+#                                [--pad-to-real-sizes]
+# VERSION (<major>.<minor>.<micro>_<update>) names the kit, its cabinets and registry keys;
+# default: the release identity of ../cmake/release-identity.txt.
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 arch=""
 out=""
 pad=0
+version="$(sed -n 's/^PRODUCT_VERSION=//p' "$here/../cmake/release-identity.txt")"
 while [ $# -gt 0 ]; do
     case "$1" in
         --arch) arch="${2:-}"; shift 2 ;;
+        --product-version) version="${2:-}"; shift 2 ;;
         --out) out="${2:-}"; shift 2 ;;
         --pad-to-real-sizes) pad=1; shift ;;
-        -h|--help) sed -n '2,7p' "$0"; exit 0 ;;
+        -h|--help) sed -n '2,10p' "$0"; exit 0 ;;
         *) echo "unknown argument: $1" >&2; exit 2 ;;
     esac
 done
 [ -n "$out" ] || { echo "--out OUTDIR is required" >&2; exit 2; }
+if ! [[ "$version" =~ ^([0-9]+)\.([0-9]+)\.([0-9]+)_([0-9]+)$ ]]; then
+    echo "--product-version must be <major>.<minor>.<micro>_<update>, not '$version'" >&2
+    exit 2
+fi
+# The names the wrapper derives from the version: package, cabinets, registry keys.
+cab_number="${BASH_REMATCH[1]}${BASH_REMATCH[2]}${BASH_REMATCH[3]}${BASH_REMATCH[4]}0"
+package="kzt$version.msi"
+# The installer's own ProductVersion: major.minor.update, numbers within its limits.
+msi_version="$((10#${BASH_REMATCH[1]})).$((10#${BASH_REMATCH[2]})).$((10#${BASH_REMATCH[4]}))"
+if [ "$((10#${BASH_REMATCH[1]}))" -gt 255 ] || [ "$((10#${BASH_REMATCH[2]}))" -gt 255 ] ||
+    [ "$((10#${BASH_REMATCH[4]}))" -gt 65535 ]; then
+    echo "--product-version $version does not give an installer version (255.255.65535 at most)" >&2
+    exit 2
+fi
+kit_title="Zelvan Development Kit $version"
+rtq_title="Zelvan Runtime Environment $version"
+db_title="Zelvan Database $version"
 
 case "$arch" in
     x64)
@@ -47,6 +69,8 @@ RTQ_UPGRADE="{9A2D7E4F-1B63-4C85-A9F0-3E7B5D2C6A18}"
 DB_PRODUCT="{7B1E4A93-6C28-4D5F-8E07-B3A9F2D1C604}"
 DB_UPGRADE="{2C8F5B17-9D43-4E6A-B1F8-6A0D3E7C9B25}"
 AU_PRODUCT="{6E2B91C4-3F07-4D58-A1B9-7C04E35D8F21}"
+# The update service's own version: its ProductVersion and the AUVersion it records.
+AU_VERSION=2.0.7.1
 AU_UPGRADE="{4D6A8C2E-0F19-4B73-9E5D-8C2B1A7F3E06}"
 
 # Cabinets of the kit package in Media order, with the sizes the shipped
@@ -91,7 +115,7 @@ gen_text() {  # FILE TITLE LINES
     {
         printf '%s\r\n' "$2"
         for ((i = 1; i <= $3; i++)); do
-            printf '%s entry %04d: sample content of the Zelvan Development Kit 1.6.0_32\r\n' "$2" "$i"
+            printf '%s entry %04d: sample content of the %s\r\n' "$2" "$i" "$kit_title"
         done
     } >"$1"
 }
@@ -112,7 +136,8 @@ finish_package() {  # MSI SUBJECT PACKAGE_CODE
 log "compiling helpers with $cxx"
 mkdir -p "$work/bin"
 cxxflags=(-std=c++17 -O2 -Wall -Wextra -Werror -static -s -Wl,--no-insert-timestamp)
-"$cxx" "${cxxflags[@]}" -municode -mwindows "$here/src/cabwait.cpp" -o "$work/bin/cabwait.exe"
+"$cxx" "${cxxflags[@]}" -municode -mwindows -DSAMPLE_CABINET_NUMBER="\"$cab_number\"" \
+    "$here/src/cabwait.cpp" -o "$work/bin/cabwait.exe"
 "$cxx" "${cxxflags[@]}" -mwindows "$here/src/dorvane.cpp" -o "$work/bin/dorvane.exe"
 "$cxx" "${cxxflags[@]}" -shared -Wl,--kill-at -Wl,--disable-auto-image-base "$here/src/kithome.cpp" -o "$work/bin/kithome.dll" -lmsi
 pin "$work/bin/"*
@@ -157,7 +182,7 @@ build_companion() {  # NAME PRODUCT UPGRADE TITLE REGKEY FILE...
     cat >"$dir/$name.wxs" <<EOF
 <?xml version="1.0" encoding="utf-8"?>
 <Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">
-  <Product Id="$product" Name="$title" Language="1033" Version="1.6.32"
+  <Product Id="$product" Name="$title" Language="1033" Version="$msi_version"
            Manufacturer="Halvern" UpgradeCode="$upgrade">
     <Package InstallerVersion="500" Compressed="yes" InstallScope="perMachine"
              Description="$title (sample)"/>
@@ -193,10 +218,10 @@ EOF
 }
 
 log "building rtq.msi and zelvandb.msi"
-build_companion rtq "$RTQ_PRODUCT" "$RTQ_UPGRADE" "Zelvan Runtime Environment 1.6.0_32" \
-    'SOFTWARE\Halvern\Zelvan Runtime Environment\1.6.0_32' rtqcore.dat release
-build_companion zelvandb "$DB_PRODUCT" "$DB_UPGRADE" "Zelvan Database 1.6.0_32" \
-    'SOFTWARE\Halvern\Zelvan Database\1.6.0_32' zelvandb.dat
+build_companion rtq "$RTQ_PRODUCT" "$RTQ_UPGRADE" "$rtq_title" \
+    "SOFTWARE\\Halvern\\Zelvan Runtime Environment\\$version" rtqcore.dat release
+build_companion zelvandb "$DB_PRODUCT" "$DB_UPGRADE" "$db_title" \
+    "SOFTWARE\\Halvern\\Zelvan Database\\$version" zelvandb.dat
 
 # ----------------------------------------------------------------- au.msi
 log "building au.msi and au.cab"
@@ -207,7 +232,7 @@ pin "$au/files/dorvane_exe"
 cat >"$au/au.wxs" <<EOF
 <?xml version="1.0" encoding="utf-8"?>
 <Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">
-  <Product Id="$AU_PRODUCT" Name="Zelvan Auto Update" Language="1033" Version="2.0.7.1"
+  <Product Id="$AU_PRODUCT" Name="Zelvan Auto Update" Language="1033" Version="$AU_VERSION"
            Manufacturer="Halvern" UpgradeCode="$AU_UPGRADE">
     <Package InstallerVersion="500" Compressed="yes" InstallScope="perMachine"
              Description="Zelvan Auto Update (sample)"/>
@@ -221,7 +246,7 @@ cat >"$au/au.wxs" <<EOF
             </Component>
             <Component Id="AUVersion" Guid="$(guid au/registry)" Win64="$win64">
               <RegistryValue Root="HKLM" Key="SOFTWARE\Halvern\Auto Update" Name="AUVersion"
-                             Type="string" Value="2.0.7.1" KeyPath="yes"/>
+                             Type="string" Value="$AU_VERSION" KeyPath="yes"/>
             </Component>
           </Directory>
         </Directory>
@@ -265,7 +290,7 @@ gen_text "$files/kit_config" "kzt.cfg" 10
 gen_text "$files/tools_pack" "kztpack" 120
 gen_text "$files/tools_lint" "kztlint" 80
 gen_text "$files/kit_rtlib" "rtlib" 150
-printf 'ZELVAN_VERSION="1.6.0_32"\r\n' >"$files/kit_release"
+printf 'ZELVAN_VERSION="%s"\r\n' "$version" >"$files/kit_release"
 gen_text "$files/kit_srcindex" "src index" 60
 cp "$work/rtq/rtq.msi" "$files/rtq_msi"
 cp "$work/zelvandb/zelvandb.msi" "$files/db_msi"
@@ -282,11 +307,11 @@ cab_keys() {  # CABINET -> file keys in that cabinet, in sequence order
     return 0
 }
 
-make_cab() {  # CABINET: build $kit/<cab>160320.cab from its files
+make_cab() {  # CABINET: build $kit/<cab>$cab_number.cab from its files
     local keys
     mapfile -t keys < <(cab_keys "$1")
     pin "${keys[@]/#/$files/}"
-    (cd "$files" && gcab -c -z "$kit/${1}160320.cab" "${keys[@]}")
+    (cd "$files" && gcab -c -z "$kit/${1}$cab_number.cab" "${keys[@]}")
 }
 
 # Deterministic incompressible filler that brings a cabinet close to the size
@@ -295,7 +320,7 @@ if [ "$pad" = 1 ]; then
     log "padding cabinets to the shipped sizes"
     for c in "${cabs[@]}"; do
         make_cab "$c"
-        size=$(stat -c %s "$kit/${c}160320.cab")
+        size=$(stat -c %s "$kit/${c}$cab_number.cab")
         target=${real_size[$c]}
         [ "$size" -lt $((target - 200)) ] || continue
         feature=""
@@ -311,7 +336,7 @@ if [ "$pad" = 1 ]; then
 sys.stdout.buffer.write(hashlib.shake_256(sys.argv[1].encode()).digest(int(sys.argv[2])))' \
                 "zelvan-sample-pad/$c" "$fill" >"$files/pad_$c"
             make_cab "$c"
-            size=$(stat -c %s "$kit/${c}160320.cab")
+            size=$(stat -c %s "$kit/${c}$cab_number.cab")
             [ "$size" -eq "$target" ] && break
             fill=$((fill + target - size))
             [ "$fill" -gt 0 ] || fill=1
@@ -349,28 +374,28 @@ $(refs_for KitFeature)"
 cat >"$kit/kit.wxs" <<EOF
 <?xml version="1.0" encoding="utf-8"?>
 <Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">
-  <Product Id="$KIT_PRODUCT" Name="Zelvan Development Kit 1.6.0_32" Language="1033"
-           Version="1.6.32" Manufacturer="Halvern" UpgradeCode="$KIT_UPGRADE">
+  <Product Id="$KIT_PRODUCT" Name="$kit_title" Language="1033"
+           Version="$msi_version" Manufacturer="Halvern" UpgradeCode="$KIT_UPGRADE">
     <Package InstallerVersion="500" Compressed="yes" InstallScope="perMachine"
-             Description="Zelvan Development Kit 1.6.0_32 (sample)"/>
-    <Media Id="1" Cabinet="ss160320.cab" EmbedCab="no"/>
+             Description="$kit_title (sample)"/>
+    <Media Id="1" Cabinet="ss$cab_number.cab" EmbedCab="no"/>
     <Property Id="RTQPRESENT">
       <RegistrySearch Id="RtqHomeSearch" Root="HKLM" Type="raw" Win64="$win64" Name="Home"
-                      Key="SOFTWARE\Halvern\Zelvan Runtime Environment\1.6.0_32"/>
+                      Key="SOFTWARE\Halvern\Zelvan Runtime Environment\\$version"/>
     </Property>
     <Directory Id="TARGETDIR" Name="SourceDir">
       <Directory Id="$pf_dir">
         <Directory Id="HalvernDir" Name="Halvern">
-          <Directory Id="INSTALLDIR" Name="Zelvan Development Kit 1.6.0_32">
+          <Directory Id="INSTALLDIR" Name="$kit_title">
             <Directory Id="KitBinDir" Name="bin"/>
             <Directory Id="KitLibDir" Name="lib"/>
             <Directory Id="KitToolsDir" Name="tools"/>
             <Directory Id="KitSrcDir" Name="src"/>
             <Directory Id="KitPadDir" Name="pad"/>
             <Component Id="KitRegistry" Guid="$(guid kit/registry)" Win64="$win64">
-              <RegistryValue Root="HKLM" Key="SOFTWARE\Halvern\Zelvan Development Kit\1.6.0_32"
+              <RegistryValue Root="HKLM" Key="SOFTWARE\Halvern\Zelvan Development Kit\\$version"
                              Name="ZelvanHome" Type="string" Value="[KitHomeValue]" KeyPath="yes"/>
-              <RegistryValue Root="HKLM" Key="SOFTWARE\Halvern\Zelvan Development Kit\1.6.0_32"
+              <RegistryValue Root="HKLM" Key="SOFTWARE\Halvern\Zelvan Development Kit\\$version"
                              Name="Language" Type="string" Value="[ProductLanguage]"/>
             </Component>
             <Component Id="ReinstallStatus" Guid="$(guid kit/reinstall)" Win64="$win64">
@@ -400,8 +425,8 @@ $(refs_for DatabaseFeature)
   </Product>
 </Wix>
 EOF
-log "building kzt1.6.0_32.msi"
-msi="$kit/kzt1.6.0_32.msi"
+log "building $package"
+msi="$kit/$package"
 (cd "$kit" && wixl -a "$wixarch" kit.wxs -o "$msi")
 
 # wixl puts every file on one medium and knows neither component/feature
@@ -424,7 +449,7 @@ for c in "${cabs[@]}"; do
         seq=$((seq + 1))
         sql+="UPDATE \`File\` SET \`Sequence\` = $seq WHERE \`File\` = '$key';"
     done < <(cab_keys "$c")
-    printf '%s\t%s\t\t%s\t\t\n' "$disk" "$seq" "${c}160320.cab" >>"$idt/Media.idt"
+    printf '%s\t%s\t\t%s\t\t\n' "$disk" "$seq" "${c}$cab_number.cab" >>"$idt/Media.idt"
 done
 printf 'Name\tData\ns72\tv0\nBinary\tName\nCabWait\tCabWait.ibd\nKitHome\tKitHome.ibd\n' \
     >"$idt/Binary.idt"
@@ -453,7 +478,7 @@ sql+="INSERT INTO \`InstallExecuteSequence\` (\`Action\`, \`Sequence\`) VALUES (
 (cd "$idt" && msibuild "$msi" -i Media.idt -i Binary.idt -i CustomAction.idt -i Condition.idt)
 msibuild "$msi" -q "$sql"
 
-finish_package "$msi" "Zelvan Development Kit 1.6.0_32" "$(guid kit/package)"
+finish_package "$msi" "$kit_title" "$(guid kit/package)"
 log "embedding the kit language transforms 1041 and 2052 (wine64)"
 make_transform "$msi" 1041 "$kit/1041.mst"
 make_transform "$msi" 2052 "$kit/2052.mst"
@@ -465,7 +490,7 @@ for c in "${cabs[@]}"; do make_cab "$c"; done
 
 # ------------------------------------------------------------------- output
 mkdir -p "$out"
-cp "$msi" "$out/kzt1.6.0_32.msi"
-for c in "${cabs[@]}"; do cp "$kit/${c}160320.cab" "$out/"; done
+cp "$msi" "$out/$package"
+for c in "${cabs[@]}"; do cp "$kit/${c}$cab_number.cab" "$out/"; done
 cp "$au/au.msi" "$au/au.cab" "$out/"
-log "wrote $(cd "$out" && ls kzt1.6.0_32.msi ./*160320.cab au.msi au.cab | wc -l) files to $out"
+log "wrote $(cd "$out" && ls "$package" ./*"$cab_number".cab au.msi au.cab | wc -l) files to $out"

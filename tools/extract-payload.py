@@ -4,6 +4,10 @@
     extract-payload.py EXE --manifest       print the payload manifest of what EXE carries
     extract-payload.py EXE --out FOLDER     write each payload resource to FOLDER under the
                                             file name it becomes
+    [--identity FILE]                       the release identity the file names follow: the
+                                            build's kzt-wrapper.identity.txt; default: the one
+                                            beside EXE, else the default identity
+                                            (cmake/release-identity.txt)
 
 The manifest lines are those the build writes beside the executable
 (kzt-wrapper.payload.txt), so `diff` of the two tells whether an executable carries exactly
@@ -15,6 +19,7 @@ Needs python3-pefile (Debian), so run it with /usr/bin/python3.
 import argparse
 import hashlib
 import os
+import re
 import sys
 
 import pefile
@@ -22,23 +27,47 @@ import pefile
 MANIFEST_HEADER = "# kzt-wrapper payload manifest 1: type id file size sha256"
 LANG_EN_US = 1033
 
-# Resource type, identifier and the file it becomes, in the order of the resource table.
-PAYLOAD = [
-    ("ZELVAN_INSTALLER", 101, "kzt1.6.0_32.msi"),
-    ("ZELVAN_CAB9", 110, "ss160320.cab"),
-    ("ZELVAN_CAB10", 111, "st160320.cab"),
-    ("ZELVAN_CAB7", 108, "sj160320.cab"),
-    ("ZELVAN_CAB8", 109, "sp160320.cab"),
-    ("ZELVAN_CAB11", 112, "sz160320.cab"),
-    ("ZELVAN_CAB12", 113, "sb160320.cab"),
-    ("ZELVAN_CAB13", 114, "sr160320.cab"),
-    ("ZELVAN_INSTALLER", 1119, "au.msi"),
-    ("ZELVAN_INSTALLER", 1120, "au.cab"),
+DEFAULT_IDENTITY = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "cmake",
+                                "release-identity.txt")
+IDENTITY_BESIDE = "kzt-wrapper.identity.txt"
+
+# Resource type and identifier, in the order of the resource table: the product package, the
+# seven cabinets in the order they are written, au.msi, au.cab.
+PAYLOAD_RESOURCES = [
+    ("ZELVAN_INSTALLER", 101),
+    ("ZELVAN_CAB9", 110), ("ZELVAN_CAB10", 111), ("ZELVAN_CAB7", 108), ("ZELVAN_CAB8", 109),
+    ("ZELVAN_CAB11", 112), ("ZELVAN_CAB12", 113), ("ZELVAN_CAB13", 114),
+    ("ZELVAN_INSTALLER", 1119),
+    ("ZELVAN_INSTALLER", 1120),
 ]
 
 
 class PayloadError(Exception):
     pass
+
+
+def payload_table(identity_path):
+    """[(type, id, file name)] of the release identity in a KEY=value file."""
+    identity = {}
+    with open(identity_path, encoding="utf-8") as lines:
+        for line in lines:
+            if "=" in line and not line.startswith("#"):
+                key, value = line.rstrip("\n").split("=", 1)
+                identity[key] = value
+    if "PRODUCT_PACKAGE" in identity and "CABINETS" in identity:
+        names = [identity["PRODUCT_PACKAGE"]] + identity["CABINETS"].split()
+    else:  # the defaults file holds the version only: the names as the wrapper forms them
+        numbers = re.match(r"^(\d+)\.(\d+)\.(\d+)_(\d+)$", identity.get("PRODUCT_VERSION", ""))
+        if numbers is None:
+            raise PayloadError(f"{identity_path}: no product version")
+        names = ["kzt%s.msi" % identity["PRODUCT_VERSION"]] + [
+            prefix + "".join(numbers.groups()) + "0.cab"
+            for prefix in ("ss", "st", "sj", "sp", "sz", "sb", "sr")]
+    names += ["au.msi", "au.cab"]
+    if len(names) != len(PAYLOAD_RESOURCES):
+        raise PayloadError(f"{identity_path}: {len(names)} payload files, expected "
+                           f"{len(PAYLOAD_RESOURCES)}")
+    return [resource + (name,) for resource, name in zip(PAYLOAD_RESOURCES, names)]
 
 
 def named_resources(pe):
@@ -66,7 +95,7 @@ def named_resources(pe):
     return found
 
 
-def read_payload(path):
+def read_payload(path, table):
     """[(type, id, file name, data)] of the payload resources in EXE, in table order."""
     try:
         pe = pefile.PE(path, fast_load=True)
@@ -75,12 +104,12 @@ def read_payload(path):
     pe.parse_data_directories(
         directories=[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_RESOURCE"]])
     found = named_resources(pe)
-    known = {(type_name, number) for type_name, number, _ in PAYLOAD}
+    known = {(type_name, number) for type_name, number, _ in table}
     unknown = sorted(f"{t}/{n}" for t, n in found if (t, n) not in known)
     if unknown:
         raise PayloadError("resources of a payload type outside the table: " + ", ".join(unknown))
     payload = []
-    for type_name, number, file_name in PAYLOAD:
+    for type_name, number, file_name in table:
         languages = found.get((type_name, number))
         if languages is None:
             continue  # absent from the payload folder at build time
@@ -107,9 +136,20 @@ def main():
                       help="print the manifest lines of the payload the executable carries")
     what.add_argument("--out", metavar="FOLDER",
                       help="write the payload files into FOLDER (created when missing)")
+    parser.add_argument("--identity", metavar="FILE",
+                        help="release identity of the executable (kzt-wrapper.identity.txt)")
     args = parser.parse_args()
+    identity = args.identity
+    if identity is None:
+        beside = os.path.join(os.path.dirname(os.path.abspath(args.executable)), IDENTITY_BESIDE)
+        identity = beside if os.path.isfile(beside) else DEFAULT_IDENTITY
     try:
-        payload = read_payload(args.executable)
+        table = payload_table(identity)
+    except (OSError, PayloadError) as error:
+        print(f"extract-payload: cannot read the release identity: {error}", file=sys.stderr)
+        return 1
+    try:
+        payload = read_payload(args.executable, table)
     except PayloadError as error:
         print(f"extract-payload: {error}", file=sys.stderr)
         return 1

@@ -1,60 +1,65 @@
 #!/bin/bash
-# The main job on the built-in sample payload: builds the wrapper, runs it under wine64 with
-# "/s" in a fresh Wine prefix, and prints what it did: exit code, staged files, what got
-# installed. Run as root on Debian 12: bash tools/run-sample-install.sh
+# The main job and the smoke test of a release: builds the product (i686; the payload contract
+# is checked and the executable checked as a file) and its x86_64 twin around one payload with
+# one release identity, runs the twin silently ("/s") under wine64 in a fresh Wine prefix with
+# the real msiexec.exe, and reports and checks what it did (tools/smoke-run.sh). Exits 0 when
+# every check passed, else non-zero, so a release pipeline can gate on it.
+#
+#   bash tools/run-sample-install.sh [--payload DIR] [--product-version VERSION]
+#        [--build-string TEXT] [--manifest-version NUMBERS] [--build-root DIR]
+#
+# --payload        the payload folder; default: the sample product, built for the identity
+# --product-version, --build-string, --manifest-version
+#                  the release identity (WRAPPER_PRODUCT_VERSION, ...); default: that of
+#                  cmake/release-identity.txt
+# --build-root     where the two build trees (i686, x86_64) and the prefix go; default:
+#                  build/smoke
+#
+# This machine runs no 32-bit code, so the run is the x86_64 build's. A payload of 32-bit
+# packages then writes its registry values to the 32-bit view, which the x86_64 build does
+# not read: give such a payload in a 64-bit variant here (as the sample builds one), or run
+# the i686 build where 32-bit Wine runs. Run as root on Debian 12.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+payload="" version="" build_string="" manifest_version="" build_root=$root/build/smoke
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --payload) payload=$(cd "${2:?}" && pwd) || exit 2; shift 2 ;;
+    --product-version) version=${2?}; shift 2 ;;
+    --build-string) build_string=${2?}; shift 2 ;;
+    --manifest-version) manifest_version=${2?}; shift 2 ;;
+    --build-root) build_root=${2:?}; shift 2 ;;
+    *) sed -n '2,22p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2 ;;
+  esac
+done
 cd "$root"
 bash tools/install-build-dependencies.sh
 
-# The product is the i686 build; this machine runs the x86_64 build of the same sources.
-cmake --preset i686 >/dev/null
-cmake --build --preset i686
-cmake --preset x86_64 >/dev/null
-cmake --build --preset x86_64 --target kzt_wrapper
+# Every input on every configure: a tree keeps no value of an earlier run.
+settings=(-DCMAKE_BUILD_TYPE=Release -DWRAPPER_BUILD_TESTS=OFF -DWRAPPER_PAYLOAD_DIR="$payload"
+  -DWRAPPER_PRODUCT_VERSION="$version" -DWRAPPER_BUILD_STRING="$build_string"
+  -DWRAPPER_MANIFEST_VERSION="$manifest_version")
+build_tree() {  # build_tree ARCH: configure and build the product executable
+  local tree=$build_root/$1
+  echo "== Building $tree"
+  cmake -S "$root" -B "$tree" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-$1.cmake" \
+    "${settings[@]}" >"$build_root/configure-$1.log" 2>&1 || {
+    cat "$build_root/configure-$1.log" >&2
+    return 1
+  }
+  cmake --build "$tree" --target kzt_wrapper
+}
+payload_of() {  # payload_of ARCH: the payload folder the tree embedded
+  if [ -n "$payload" ]; then echo "$payload"; else echo "$build_root/$1/sample-payload"; fi
+}
+mkdir -p "$build_root"
+build_tree i686
+(cd "$build_root/i686" && ctest --output-on-failure -R '^executable_file_checks$')
+build_tree x86_64
 
-prefix=$root/build/sample-install-prefix
+prefix=$build_root/prefix
 rm -rf "$prefix"
-export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-wine=$root/tools/run-wine64.sh
-echo "== Creating a fresh Wine prefix: $prefix"
-"$wine" wineboot -i >/dev/null 2>&1 || true
-
-echo "== Running: kzt-wrapper.exe /s"
-start=$(date +%s.%N)
-set +e
-"$wine" "$root/build/x86_64/kzt-wrapper.exe" /s
-code=$?
-set -e
-end=$(date +%s.%N)
-# wine64 reports the Windows exit code modulo 256 to the shell.
-printf 'Exit code: %d (%s s)\n' "$code" "$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.1f", b - a }')"
-
-# The prefix's user folder (Wine names it after the Unix account).
-users=$(dirname "$(dirname "$(ls -d "$prefix"/drive_c/users/*/AppData/LocalLow | head -1)")")
-staging=$(ls -d "$users"/AppData/LocalLow/Orvik/Zelvan/kzt1.6.0_32 2>/dev/null || true)
-echo "== Staged files ($staging)"
-[ -n "$staging" ] && ls -l "$staging" | tail -n +2
-echo "== Update-service folder"
-ls -l "$users"/AppData/LocalLow/Orvik/Zelvan/AU 2>/dev/null | tail -n +2 || echo "(none)"
-
-reg_query() { "$wine" reg query "$1" 2>/dev/null | tr -d '\r' | grep -v '^$' || echo "  (absent) $1"; }
-echo "== Registry"
-reg_query 'HKLM\SOFTWARE\Halvern\Zelvan Development Kit\1.6.0_32'
-reg_query 'HKLM\SOFTWARE\Halvern\Zelvan Runtime Environment\1.6.0_32'
-reg_query 'HKLM\SOFTWARE\Halvern\Auto Update'
-echo "== Installed products (msiexec's records)"
-"$wine" reg query 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall' /s 2>/dev/null |
-  tr -d '\r' | grep -E 'DisplayName|DisplayVersion' | sed 's/^ */  /' || true
-home=$("$wine" reg query 'HKLM\SOFTWARE\Halvern\Zelvan Development Kit\1.6.0_32' /v ZelvanHome 2>/dev/null |
-  tr -d '\r' | sed -n 's/.*REG_SZ *//p')
-if [ -n "$home" ]; then
-  unix_home=$("$wine" winepath -u "$home" 2>/dev/null | tr -d '\r')
-  echo "== Kit home: $home"
-  ls -lR "$unix_home" | sed 's/^/  /'
-fi
-common=$prefix/drive_c/Program\ Files/Common\ Files/Zelvan/Zelvan\ Update
-echo "== Registration tool calls ($common/dorvane-calls.txt)"
-cat "$common/dorvane-calls.txt" 2>/dev/null || echo "(none)"
-/usr/lib/wine/wineserver -k 2>/dev/null || true
-exit 0
+bash "$root/tools/smoke-run.sh" --wine "$root/tools/run-wine64.sh" --wineserver /usr/lib/wine/wineserver \
+  --prefix "$prefix" \
+  --exe "$build_root/x86_64/kzt-wrapper.exe" --payload "$(payload_of x86_64)" \
+  --identity "$build_root/x86_64/kzt-wrapper.identity.txt"

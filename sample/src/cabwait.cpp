@@ -20,9 +20,16 @@ namespace {
 
 const char kEventName[] = "OrvikKZTCabExtractWaitEvent";
 const DWORD kDefaultTimeoutSeconds = 300;
+// The cabinets' number (the four version numbers and "0") comes from the build script, so the
+// record names the cabinets of the kit it is built into.
+#ifndef SAMPLE_CABINET_NUMBER
+#error "build with -DSAMPLE_CABINET_NUMBER=\"<number>\" (build-sample-payload.sh does)"
+#endif
 const char* const kCabinets[] = {
-    "ss160320.cab", "st160320.cab", "sj160320.cab", "sp160320.cab",
-    "sz160320.cab", "sb160320.cab", "sr160320.cab",
+    "ss" SAMPLE_CABINET_NUMBER ".cab", "st" SAMPLE_CABINET_NUMBER ".cab",
+    "sj" SAMPLE_CABINET_NUMBER ".cab", "sp" SAMPLE_CABINET_NUMBER ".cab",
+    "sz" SAMPLE_CABINET_NUMBER ".cab", "sb" SAMPLE_CABINET_NUMBER ".cab",
+    "sr" SAMPLE_CABINET_NUMBER ".cab",
 };
 
 std::wstring folder_of(const std::wstring& path) {

@@ -5,10 +5,11 @@
 #include "../engine/process_runner.h"
 #include "../support/registry_key.h"
 #include "../support/text_buffer.h"
+#include "release_identity.h"  // generated
 #include "transform_language.h"
 
 namespace {
-const char kKitKey[] = "SOFTWARE\\Halvern\\Zelvan Development Kit\\1.6.0_32";
+const char kKitKey[] = "SOFTWARE\\Halvern\\Zelvan Development Kit\\" WRAPPER_PRODUCT_VERSION;
 const char kKitHomeValue[] = "ZelvanHome";
 
 // The folder is appended as given, without quotes: the product's own installer did so, and

@@ -11,14 +11,18 @@
 #include "../payload/staging_folder.h"
 #include "../support/registry_key.h"
 #include "../support/text_buffer.h"
+#include "release_identity.h"          // generated
+#include "update_service_identity.h"  // generated from au.msi
 
 namespace {
-const char kRuntimeKey[] = "SOFTWARE\\Halvern\\Zelvan Runtime Environment\\1.6.0_32";
+const char kRuntimeKey[] = "SOFTWARE\\Halvern\\Zelvan Runtime Environment\\" WRAPPER_PRODUCT_VERSION;
 const char kUpdateServiceKey[] = "SOFTWARE\\Halvern\\Auto Update";
 const char kUpdateServiceVersionValue[] = "AUVersion";
-// The carried update service's own version: anything that sorts below it is replaced.
-const char kCarriedUpdateServiceVersion[] = "2.0.7.1";
-const char kRemovalCommandLine[] = " /x {6E2B91C4-3F07-4D58-A1B9-7C04E35D8F21} /qn";
+// The carried update service's own version and product code, read from the carried au.msi
+// when the executable is built: anything that sorts below the version is replaced, and the
+// removal names the product the new package installs.
+const char kCarriedUpdateServiceVersion[] = WRAPPER_UPDATE_SERVICE_VERSION;
+const char kRemovalCommandLine[] = " /x " WRAPPER_UPDATE_SERVICE_PRODUCT_CODE " /qn";
 constexpr size_t kVersionCapacity = 1024;
 constexpr int kFolderProgramFilesCommon = 43;  // CSIDL_PROGRAM_FILES_COMMON
 }  // namespace

@@ -15,13 +15,14 @@ void InstallUpdateService(HMODULE module);
 // or 0 when nothing was removed.
 int RemoveOutdatedUpdateService();
 
-// 1 when "AUVersion" was read and sorts below "2.0.7.1" under lstrcmpA (text, not numbers).
+// 1 when "AUVersion" was read and sorts below the carried update service's version (its
+// ProductVersion, read from au.msi at build time) under lstrcmpA (text, not numbers).
 int IsUpdateServiceOutdated();
 
 // Reads "AUVersion" as raw bytes, whatever its type. Returns 1, else 0.
 int ReadUpdateServiceVersion(char* buffer, unsigned long capacity);
 
-// Runs the engine with " /x {6E2B91C4-3F07-4D58-A1B9-7C04E35D8F21} /qn", dispatching
+// Runs the engine with " /x <product code of the carried au.msi> /qn", dispatching
 // messages meanwhile. Returns its exit code, or the system error code when it cannot start.
 int UninstallUpdateService();
 

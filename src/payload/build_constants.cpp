@@ -1,5 +1,7 @@
 #include "build_constants.h"
 
+#include "release_identity.h"  // generated
+
 #ifdef _WIN32
 #include <windows.h>
 #define CompareIgnoringCase lstrcmpiA
@@ -16,12 +18,12 @@
 #endif
 
 const char ProductKind[] = WRAPPER_PRODUCT_KIND;
-const char ProductVersion[] = "1.6.0_32";
-const char MajorVersionText[] = "1";
-const char MinorVersionText[] = "6";
-const char MicroVersionText[] = "0";
-const char UpdateVersionText[] = "32";
-const char BuildString[] = "1.6.0_32-b05";
+const char ProductVersion[] = WRAPPER_PRODUCT_VERSION;
+const char MajorVersionText[] = WRAPPER_MAJOR_VERSION_TEXT;
+const char MinorVersionText[] = WRAPPER_MINOR_VERSION_TEXT;
+const char MicroVersionText[] = WRAPPER_MICRO_VERSION_TEXT;
+const char UpdateVersionText[] = WRAPPER_UPDATE_VERSION_TEXT;
+const char BuildString[] = WRAPPER_BUILD_STRING;
 const char ArchitectureName[] = WRAPPER_ARCHITECTURE_NAME;
 const char X64Suffix[] = "_x64";
 const char DevelopmentKitKind[] = "kzt";

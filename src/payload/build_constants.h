@@ -1,7 +1,8 @@
 #pragma once
-// The compile-time identity of one build. A product build may override the macros
-// (WRAPPER_PRODUCT_KIND, WRAPPER_ARCHITECTURE_NAME, ...); the tests use that to build the
-// other kinds of build from the same sources.
+// The compile-time identity of one build. The version texts and the build string come from
+// the release identity the build was configured with (release_identity.h, generated); the
+// kind and the architecture may be overridden with the macros WRAPPER_PRODUCT_KIND and
+// WRAPPER_ARCHITECTURE_NAME, which the tests use to build the other kinds of build.
 
 extern const char ProductKind[];
 extern const char ProductVersion[];

@@ -3,16 +3,18 @@
 // and the resource script, so it holds plain macros only.
 //
 //   type                id    content                        written as
-//   ZELVAN_INSTALLER    101   product package                kzt1.6.0_32.msi (staging folder)
-//   ZELVAN_CAB9         110   cabinet                        ss160320.cab
-//   ZELVAN_CAB10        111   cabinet                        st160320.cab
-//   ZELVAN_CAB7         108   cabinet                        sj160320.cab
-//   ZELVAN_CAB8         109   cabinet                        sp160320.cab
-//   ZELVAN_CAB11        112   cabinet                        sz160320.cab
-//   ZELVAN_CAB12        113   cabinet                        sb160320.cab
-//   ZELVAN_CAB13        114   cabinet                        sr160320.cab
+//   ZELVAN_INSTALLER    101   product package                kzt<version>.msi (staging folder)
+//   ZELVAN_CAB9         110   cabinet                        ss<numbers>0.cab
+//   ZELVAN_CAB10        111   cabinet                        st<numbers>0.cab
+//   ZELVAN_CAB7         108   cabinet                        sj<numbers>0.cab
+//   ZELVAN_CAB8         109   cabinet                        sp<numbers>0.cab
+//   ZELVAN_CAB11        112   cabinet                        sz<numbers>0.cab
+//   ZELVAN_CAB12        113   cabinet                        sb<numbers>0.cab
+//   ZELVAN_CAB13        114   cabinet                        sr<numbers>0.cab
 //   ZELVAN_INSTALLER    1119  update-service package         au.msi (update-service folder)
 //   ZELVAN_INSTALLER    1120  update-service cabinet         au.cab (update-service folder)
+//
+// <version> is ProductVersion, <numbers> its four numbers written one after the other.
 
 #define PAYLOAD_TYPE_INSTALLER "ZELVAN_INSTALLER"
 #define PAYLOAD_TYPE_CAB7 "ZELVAN_CAB7"

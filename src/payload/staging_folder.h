@@ -1,7 +1,7 @@
 #pragma once
 // Where the payload is staged: the per-user data folder (LocalLow on Windows version 6,
 // roaming application data before it) and below it the chain
-//   <user data>\Orvik\Zelvan\kzt1.6.0_32[_x64]\<files>
+//   <user data>\Orvik\Zelvan\<ProductKind><ProductVersion>[_x64]\<files>
 // that holds the product package and its cabinets side by side.
 #include <windows.h>
 

@@ -1,7 +1,10 @@
 #!/usr/bin/python3
 """Checks a built wrapper executable as a file: header, imports and resources.
 
-    check_executable.py EXE PAYLOAD_DIR [--machine i386|amd64] [--manifest FILE]
+    check_executable.py EXE PAYLOAD_DIR --identity FILE --manifest FILE [--machine i386|amd64]
+
+--identity is the build's kzt-wrapper.identity.txt (the payload file names and the manifest's
+identity follow from it), --manifest the manifest file the build generated.
 
 Stops at the first failure with a message and exit code 1; on success prints what it
 checked. Needs python3-pefile (Debian), so run it with /usr/bin/python3.
@@ -13,9 +16,6 @@ import sys
 import xml.etree.ElementTree as ElementTree
 
 import pefile
-
-HERE = os.path.dirname(os.path.abspath(__file__))
-DEFAULT_MANIFEST = os.path.normpath(os.path.join(HERE, "..", "..", "res", "wrapper.manifest"))
 
 MACHINES = {
     # name: (machine field, optional header magic, format name)
@@ -37,18 +37,14 @@ ICON_GROUP_ID = 115
 ICON_IMAGES = [(48, 4), (32, 4), (24, 4), (16, 4), (48, 8), (32, 8), (24, 8), (16, 8),
                (48, 32), (32, 32), (24, 32), (16, 32)]
 
-# file in the payload folder, resource type, identifier
-PAYLOAD = [
-    ("kzt1.6.0_32.msi", "ZELVAN_INSTALLER", 101),
-    ("ss160320.cab", "ZELVAN_CAB9", 110),
-    ("st160320.cab", "ZELVAN_CAB10", 111),
-    ("sj160320.cab", "ZELVAN_CAB7", 108),
-    ("sp160320.cab", "ZELVAN_CAB8", 109),
-    ("sz160320.cab", "ZELVAN_CAB11", 112),
-    ("sb160320.cab", "ZELVAN_CAB12", 113),
-    ("sr160320.cab", "ZELVAN_CAB13", 114),
-    ("au.msi", "ZELVAN_INSTALLER", 1119),
-    ("au.cab", "ZELVAN_INSTALLER", 1120),
+# Resource type and identifier of the payload, in the order of the resource table: the
+# product package, the seven cabinets in the order they are written, au.msi, au.cab.
+PAYLOAD_RESOURCES = [
+    ("ZELVAN_INSTALLER", 101),
+    ("ZELVAN_CAB9", 110), ("ZELVAN_CAB10", 111), ("ZELVAN_CAB7", 108), ("ZELVAN_CAB8", 109),
+    ("ZELVAN_CAB11", 112), ("ZELVAN_CAB12", 113), ("ZELVAN_CAB13", 114),
+    ("ZELVAN_INSTALLER", 1119),
+    ("ZELVAN_INSTALLER", 1120),
 ]
 
 # String 4 by language. Blanks matter: two after the first sentence in the Latin-script
@@ -109,6 +105,26 @@ ENGINE_TOO_OLD = {
 def fail(message):
     sys.stderr.write("check_executable: FAIL: %s\n" % message)
     sys.exit(1)
+
+
+def read_identity(path):
+    """KEY=value lines of a kzt-wrapper.identity.txt."""
+    identity = {}
+    with open(path, encoding="utf-8") as lines:
+        for line in lines:
+            if "=" in line and not line.startswith("#"):
+                key, value = line.rstrip("\n").split("=", 1)
+                identity[key] = value
+    return identity
+
+
+def payload_table(identity):
+    """(file in the payload folder, resource type, identifier) of this release's payload."""
+    names = [identity["PRODUCT_PACKAGE"]] + identity["CABINETS"].split() + ["au.msi", "au.cab"]
+    if len(names) != len(PAYLOAD_RESOURCES):
+        fail("the identity file names %d payload files, expected %d"
+             % (len(names), len(PAYLOAD_RESOURCES)))
+    return [(name,) + resource for name, resource in zip(names, PAYLOAD_RESOURCES)]
 
 
 def first_difference(a, b):
@@ -178,14 +194,14 @@ def check_imports(pe):
 
 
 def check_resource_types(resources):
-    allowed = {RT_ICON, RT_STRING, RT_GROUP_ICON, RT_MANIFEST} | {t for _, t, _ in PAYLOAD}
+    allowed = {RT_ICON, RT_STRING, RT_GROUP_ICON, RT_MANIFEST} | {t for t, _ in PAYLOAD_RESOURCES}
     if RT_VERSION in resources:
         fail("the executable has a version-information resource (RT_VERSION)")
     for resource_type in resources:
         if resource_type not in allowed:
             fail("unexpected resource type %r" % (resource_type,))
     payload_ids = {}
-    for _, resource_type, resource_id in PAYLOAD:
+    for resource_type, resource_id in PAYLOAD_RESOURCES:
         payload_ids.setdefault(resource_type, set()).add(resource_id)
     for resource_type, ids in payload_ids.items():
         extra = set(resources.get(resource_type, {})) - ids
@@ -216,7 +232,7 @@ ASM_V1 = "{urn:schemas-microsoft-com:asm.v1}"
 ASM_V3 = "{urn:schemas-microsoft-com:asm.v3}"
 
 
-def check_manifest_content(data):
+def check_manifest_content(data, identity):
     """The manifest's elements, independently of the file it was built from: elevation, the
     identity, and none of the sections (compatibility list, common-controls dependency,
     display scaling) that would change how Windows treats the wrapper."""
@@ -234,23 +250,24 @@ def check_manifest_content(data):
     if root.tag != ASM_V1 + "assembly" or root.attrib != {"manifestVersion": "1.0"}:
         fail("manifest: root %s %s, expected %sassembly manifestVersion 1.0"
              % (root.tag, root.attrib, ASM_V1))
-    identity, description, trust = children(
+    assembly, description, trust = children(
         root, [ASM_V1 + "assemblyIdentity", ASM_V1 + "description", ASM_V3 + "trustInfo"],
         "assembly")
-    expected_identity = {"version": "6.0.320.5", "processorArchitecture": "X86",
-                         "name": "kzt-6-windows-i586", "type": "win32"}
-    if identity.attrib != expected_identity:
-        fail("manifest: assemblyIdentity %s, expected %s" % (identity.attrib, expected_identity))
-    if not (description.text or "").strip() or len(description):
-        fail("manifest: description must hold the product's display name as text")
+    expected_identity = {"version": identity["MANIFEST_VERSION"], "processorArchitecture": "X86",
+                         "name": identity["MANIFEST_NAME"], "type": "win32"}
+    if assembly.attrib != expected_identity:
+        fail("manifest: assemblyIdentity %s, expected %s" % (assembly.attrib, expected_identity))
+    if description.text != identity["DISPLAY_NAME"] or len(description):
+        fail("manifest: description %r, expected the product's display name %r as its text"
+             % (description.text, identity["DISPLAY_NAME"]))
     (security,) = children(trust, [ASM_V3 + "security"], "trustInfo")
     (privileges,) = children(security, [ASM_V3 + "requestedPrivileges"], "security")
     (level,) = children(privileges, [ASM_V3 + "requestedExecutionLevel"], "requestedPrivileges")
     expected_level = {"level": "requireAdministrator", "uiAccess": "false"}
     if level.attrib != expected_level or len(level):
         fail("manifest: requestedExecutionLevel %s, expected %s" % (level.attrib, expected_level))
-    return "manifest: requireAdministrator, identity kzt-6-windows-i586 6.0.320.5 X86, " \
-        "nothing else"
+    return "manifest: requireAdministrator, identity %s %s X86, %s, nothing else" % (
+        identity["MANIFEST_NAME"], identity["MANIFEST_VERSION"], identity["DISPLAY_NAME"])
 
 
 def only_language(languages, what):
@@ -343,9 +360,9 @@ def check_strings(resources):
         STRING_ID, ", ".join(str(l) for l in sorted(ENGINE_TOO_OLD)))
 
 
-def check_payload(resources, payload_dir):
+def check_payload(resources, payload_dir, payload):
     present = []
-    for name, resource_type, resource_id in PAYLOAD:
+    for name, resource_type, resource_id in payload:
         path = os.path.join(payload_dir, name)
         entry = resources.get(resource_type, {}).get(resource_id)
         what = "resource %s %d" % (resource_type, resource_id)
@@ -364,7 +381,7 @@ def check_payload(resources, payload_dir):
             fail("%s differs from %s at byte %d (resource %d bytes, file %d bytes)"
                  % (what, path, first_difference(data, expected), len(data), len(expected)))
         present.append(name)
-    absent = [name for name, _, _ in PAYLOAD if name not in present]
+    absent = [name for name, _, _ in payload if name not in present]
     return "payload byte-identical in 1033: %s; absent: %s" % (
         ", ".join(present) or "none", ", ".join(absent) or "none")
 
@@ -374,8 +391,10 @@ def main():
     parser.add_argument("exe")
     parser.add_argument("payload_dir")
     parser.add_argument("--machine", choices=sorted(MACHINES), default="i386")
-    parser.add_argument("--manifest", default=DEFAULT_MANIFEST)
+    parser.add_argument("--identity", required=True)
+    parser.add_argument("--manifest", required=True)
     args = parser.parse_args()
+    identity = read_identity(args.identity)
     if not os.path.isdir(args.payload_dir):
         fail("payload folder %s not found" % args.payload_dir)
     try:
@@ -388,10 +407,10 @@ def main():
         check_imports(pe),
         check_resource_types(resources),
         check_manifest(resources, args.manifest),
-        check_manifest_content(resources[RT_MANIFEST][1][LANG_EN_US]),
+        check_manifest_content(resources[RT_MANIFEST][1][LANG_EN_US], identity),
         check_icons(resources),
         check_strings(resources),
-        check_payload(resources, args.payload_dir),
+        check_payload(resources, args.payload_dir, payload_table(identity)),
     ]
     print("check_executable: %s passed:" % args.exe)
     for line in done:

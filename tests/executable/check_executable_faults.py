@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Shows that check_executable.py catches the faults it is there for.
 
-    check_executable_faults.py EXE PAYLOAD_DIR [--machine i386|amd64]
+    check_executable_faults.py EXE PAYLOAD_DIR --identity FILE --manifest FILE [--machine i386|amd64]
 
 Each row damages a copy of the built executable (or of the payload folder) in one way a
 broken build could, and expects the checker to fail with the matching message. The
@@ -21,7 +21,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 CHECKER = os.path.join(HERE, "check_executable.py")
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, HERE)
-from check_executable import PAYLOAD  # noqa: E402
+from check_executable import payload_table, read_identity  # noqa: E402
 
 
 def resource_entry(pe, type_key, id_key, language=None):
@@ -43,21 +43,24 @@ def data_offset(pe, language_entry):
     return pe.get_offset_from_rva(language_entry.data.struct.OffsetToData)
 
 
-def first_payload(pe):
-    """Directory entries and file name of the first payload resource in the executable."""
+def first_payload_resource(pe):
     for type_entry in pe.DIRECTORY_ENTRY_RESOURCE.entries:
         if type_entry.name is not None and str(type_entry.name).startswith("ZELVAN_"):
-            type_name, resource_id = str(type_entry.name), type_entry.directory.entries[0].id
-            entries = resource_entry(pe, type_name, resource_id)
-            file_name = [n for n, t, i in PAYLOAD if (t, i) == (type_name, resource_id)][0]
-            return entries + (file_name,)
+            return str(type_entry.name), type_entry.directory.entries[0].id
     sys.exit("check_executable_faults: the executable carries no payload resource")
+
+
+def first_payload(pe, payload):
+    """Directory entries and file name of the first payload resource in the executable."""
+    type_name, resource_id = first_payload_resource(pe)
+    file_name = [n for n, t, i in payload if (t, i) == (type_name, resource_id)][0]
+    return resource_entry(pe, type_name, resource_id) + (file_name,)
 
 
 # Damage functions: (pe, bytes of the file) -> (file offset, bytes written there). One small
 # patch each, so that a copy of a large executable is written once and patched in place.
 def stale_payload(pe, image):
-    _, _, language, _ = first_payload(pe)
+    _, _, language = resource_entry(pe, *first_payload_resource(pe))
     offset = data_offset(pe, language) + language.data.struct.Size - 1
     return offset, bytes([image[offset] ^ 0x01])
 
@@ -117,8 +120,9 @@ FAULTS = [
 ]
 
 
-def run_checker(exe, payload_dir, machine):
-    return subprocess.run([sys.executable, CHECKER, exe, payload_dir, "--machine", machine],
+def run_checker(exe, payload_dir, args):
+    return subprocess.run([sys.executable, CHECKER, exe, payload_dir, "--machine", args.machine,
+                           "--identity", args.identity, "--manifest", args.manifest],
                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
 
 
@@ -127,7 +131,10 @@ def main():
     parser.add_argument("exe")
     parser.add_argument("payload_dir")
     parser.add_argument("--machine", default="i386")
+    parser.add_argument("--identity", required=True)
+    parser.add_argument("--manifest", required=True)
     args = parser.parse_args()
+    payload = payload_table(read_identity(args.identity))
 
     with open(args.exe, "rb") as f:
         original = f.read()
@@ -138,7 +145,7 @@ def main():
     with tempfile.TemporaryDirectory() as scratch:
         exe = os.path.join(scratch, "copy.exe")
         shutil.copyfile(args.exe, exe)
-        result = run_checker(exe, args.payload_dir, args.machine)
+        result = run_checker(exe, args.payload_dir, args)
         if result.returncode != 0:
             sys.exit("check_executable_faults: the undamaged copy fails:\n" + result.stderr)
         for name, damage, drop_payload, expected in FAULTS:
@@ -152,11 +159,11 @@ def main():
                 payload_dir = os.path.join(scratch, "payload")
                 shutil.rmtree(payload_dir, ignore_errors=True)
                 os.mkdir(payload_dir)
-                kept = [n for n in present if n != first_payload(pe)[3]]
+                kept = [n for n in present if n != first_payload(pe, payload)[3]]
                 for n in kept:
                     os.symlink(os.path.join(os.path.abspath(args.payload_dir), n),
                                os.path.join(payload_dir, n))
-            result = run_checker(exe, payload_dir, args.machine)
+            result = run_checker(exe, payload_dir, args)
             with open(exe, "r+b") as f:
                 f.seek(offset)
                 f.write(original[offset:offset + len(patch)])

@@ -12,6 +12,7 @@
 
 #include "driver/command_line.h"
 #include "payload/build_constants.h"
+#include "release_identity.h"  // generated
 
 #ifdef _WIN32
 #include <windows.h>
@@ -80,6 +81,14 @@ TEST(IsSupportedTransformLanguageForTest, ExactlyTheOfferedLanguages) {
   EXPECT_EQ((std::set<unsigned>{1033, 1041, 2052}), AcceptedLanguages(kKit));
   EXPECT_EQ((std::set<unsigned>{1028, 1031, 1033, 1034, 1036, 1040, 1041, 1042, 1046, 1053, 2052}),
             AcceptedLanguages(kOther));
+}
+
+TEST(IsSupportedTransformLanguageForTest, PayloadContractCoversEveryKitLanguage) {
+  // The build refuses a product package that lacks one of these transforms; a language the
+  // kit could choose beyond them would fail only on a user's machine.
+  std::set<unsigned> required = {WRAPPER_CONTRACT_TRANSFORM_LANGUAGES};
+  required.insert(kNoTransformLanguage);
+  EXPECT_EQ(required, AcceptedLanguages(kKit));
 }
 
 TEST(ChooseTransformLanguageForTest, DefaultIsAlwaysALanguageTheBuildOffers) {
