@@ -52,6 +52,15 @@ TEST(Wow64Layer, TheShippedExecutableRunsAsA32BitProgramOn64BitWindows) {
   ASSERT_TRUE(IsWow64Process(GetCurrentProcess(), &wow64));
   EXPECT_TRUE(wow64) << "the prefix must be a 64-bit one";
   EXPECT_FALSE(SystemWow64Folder().empty());
+  // system32 leads a 32-bit program to SysWOW64; with redirection off it is the 64-bit folder.
+  const std::string msi = WindowsFolder() + "\\system32\\msi.dll";
+  ASSERT_GT(FileSize(msi), 0);
+  {
+    NativeFileSystem native;
+    ASSERT_TRUE(native.active());
+  }
+  EXPECT_EQ(ReadFileText(msi), ReadFileText(SystemWow64Folder() + "\\msi.dll"));
+  EXPECT_NE(ReadNativeFile(msi), ReadFileText(msi));
   DWORD type = 99;
   ASSERT_TRUE(GetBinaryTypeA(WrapperPath().c_str(), &type)) << WrapperPath();
   EXPECT_EQ(type, static_cast<DWORD>(SCS_32BIT_BINARY));
@@ -152,6 +161,7 @@ TEST(ReinstallIn32BitView, ThePackagesRequestIsAnsweredAndClearedThere) {
   EXPECT_EQ(result.run.exitCode, 5);
   std::string text;
   EXPECT_TRUE(ReadRegistryStringInView(HKEY_LOCAL_MACHINE, kVendorKey, "InstallStatus", kView64, &text));
+  EXPECT_EQ(text, "reinstall");
   ClearVendorKeys();
 }
 
