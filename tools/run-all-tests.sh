@@ -29,6 +29,7 @@ build_and_test() {
 
 step "i686 product build and executable checks" build_and_test i686
 step "x86_64 build and wine64 tests" build_and_test x86_64
+step "i686 end-to-end tests: the shipped build in the guest's WoW64 prefix" bash tests/guest/run-guest-tier.sh
 if [ -x tests/native/run-native-checks.sh ]; then
   step "native sanitizer tests and fuzzing" tests/native/run-native-checks.sh --fuzz-seconds "${FUZZ_SECONDS:-60}"
 fi
