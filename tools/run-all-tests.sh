@@ -37,6 +37,7 @@ build_and_test() {
 
 step "i686 product build and executable checks" build_and_test i686
 step "x86_64 build and wine64 tests" build_and_test x86_64
+step "i686 end-to-end tests: the shipped build in the guest's WoW64 prefix" bash tests/guest/run-guest-tier.sh
 # The two builds made the sample payload for both architectures; the checks below compare
 # fresh builds against these instead of building them again.
 export SAMPLE_PAYLOAD_X86=$root/build/i686/sample-payload SAMPLE_PAYLOAD_X64=$root/build/x86_64/sample-payload

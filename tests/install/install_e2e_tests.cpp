@@ -54,6 +54,18 @@ std::string CommonFilesFolder() {
   return folder;
 }
 
+#ifndef _WIN64
+// The i686 build of these tests runs the shipped wrapper in the guest's 64-bit prefix.
+bool KeyInNativeView(const char* key) {
+  HKEY opened = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ | KEY_WOW64_64KEY, &opened) != ERROR_SUCCESS) {
+    return false;
+  }
+  RegCloseKey(opened);
+  return true;
+}
+#endif
+
 // Every test starts from a machine without the sample products and without staged files.
 class SampleInstall : public ::testing::Test {
  protected:
@@ -118,6 +130,16 @@ TEST_F(SampleInstall, SilentInstallWalksTheWholeRoad) {
   std::vector<std::string> calls = SplitLines(ReadFileText(toolFolder + "\\dorvane-calls.txt"));
   ASSERT_EQ(calls.size(), 1u);
   EXPECT_EQ(calls[0], "\"" + toolFolder + "\\dorvane.exe\" -r rtq 1.6.0_32-b05\t-r\trtq\t1.6.0_32-b05");
+
+#ifndef _WIN64
+  // On 64-bit Windows the 32-bit packages keep their values in the 32-bit view (read above, and
+  // where the wrapper found the kit home and the runtime) and their files in the 32-bit folders.
+  for (const char* key : {kKitKey, kRuntimeKey, kAutoUpdateKey}) {
+    EXPECT_FALSE(KeyInNativeView(key)) << key << " is in the 64-bit view";
+  }
+  EXPECT_NE(home.find("\\Program Files (x86)\\"), std::string::npos) << home;
+  EXPECT_NE(toolFolder.find("\\Program Files (x86)\\"), std::string::npos) << toolFolder;
+#endif
 }
 
 TEST_F(SampleInstall, FullInstallPassingQuietThroughInstallsEveryFileOfEveryCabinet) {

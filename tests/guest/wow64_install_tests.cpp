@@ -1,0 +1,60 @@
+// The shipped wrapper with Wine's real 32-bit msiexec.exe, run as a service account would run
+// it on 64-bit Windows: its LocalLow below C:\Windows\system32\config\systemprofile (which a
+// 32-bit program reaches in SysWOW64) and the engine of the 32-bit view in SysWOW64. The
+// engine is handed the package path through SysWOW64 and installs the kit from it.
+#include <gtest/gtest.h>
+
+#include "wow64_support.h"
+#include "wrapper_run.h"
+
+namespace {
+
+const char* const kProductCodes[] = {
+    "{3A7C2E91-5B04-4F6D-9E28-71C5D0B4A632}",  // kit
+    "{5F9B3C2D-8E14-4A67-B0D3-29E6F1A7C845}",  // runtime
+    "{7B1E4A93-6C28-4D5F-8E07-B3A9F2D1C604}",  // database
+    "{6E2B91C4-3F07-4D58-A1B9-7C04E35D8F21}",  // update service
+};
+const char kKitKey[] = "SOFTWARE\\Halvern\\Zelvan Development Kit\\1.6.0_32";
+const char* const kCabinets[] = {"ss160320.cab", "st160320.cab", "sj160320.cab", "sp160320.cab",
+                                 "sz160320.cab", "sb160320.cab", "sr160320.cab"};
+
+std::string WindowsFolder() {
+  char folder[MAX_PATH] = {};
+  GetWindowsDirectoryA(folder, sizeof folder);
+  return folder;
+}
+
+TEST(ServiceAccountInstall, TheEngineInSysWOW64InstallsFromThePathThroughSysWOW64) {
+  for (const char* code : kProductCodes) RunChild("msiexec.exe /x " + std::string(code) + " /qn", 300000);
+  DeleteRegistryTreeInView(HKEY_LOCAL_MACHINE, "SOFTWARE\\Halvern", KEY_WOW64_32KEY);
+  const std::string localLow = WindowsFolder() + "\\system32\\config\\systemprofile\\AppData\\LocalLow";
+  const std::string adjustedStaging =
+      WindowsFolder() + "\\SysWOW64\\config\\systemprofile\\AppData\\LocalLow\\Orvik\\Zelvan\\kzt1.6.0_32";
+  CreateFolders(localLow);
+  DeleteTree(localLow + "\\Orvik");
+  LocalLowOverride low(localLow);
+  ASSERT_EQ(LocalLowFolder(), localLow) << "the known folder did not follow the registry";
+  SavedRegistryValue location(HKEY_LOCAL_MACHINE, kInstallerKey, "InstallerLocation", KEY_WOW64_32KEY);
+  ASSERT_TRUE(location.SetString("C:\\Windows\\SysWOW64"));
+
+  ChildRun run = RunChild("\"" + WrapperPath() + "\" /qn", 600000);
+  ASSERT_FALSE(run.timedOut);
+  EXPECT_TRUE(run.boxes.empty()) << DescribeBoxes(run);
+  EXPECT_EQ(run.exitCode, 0);
+  std::string home;
+  EXPECT_TRUE(ReadRegistryStringInView(HKEY_LOCAL_MACHINE, kKitKey, "ZelvanHome", KEY_WOW64_32KEY, &home));
+  EXPECT_TRUE(PathExists(home + "\\README.txt")) << home;
+  // The package's wait record lies in the folder of the package path the engine opened; it
+  // lists every cabinet complete. A 64-bit process finds it there, under SysWOW64.
+  std::vector<std::string> waitRecord =
+      SplitLines(ReadNativeFile(adjustedStaging + "\\sample-wait-record.txt"));
+  ASSERT_EQ(waitRecord.size(), 7u) << "no wait record in " << adjustedStaging;
+  for (size_t i = 0; i < 7; ++i) {
+    EXPECT_EQ(waitRecord[i], std::string(kCabinets[i]) + " " +
+                                 std::to_string(FileSize(BuildPath("payload/") + kCabinets[i])));
+  }
+  DeleteTree(localLow + "\\Orvik");
+}
+
+}  // namespace
