@@ -129,15 +129,20 @@ if [ -n "$baseline_rev" ]; then
   cmake -S "$tree" -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$tree/cmake/toolchain-x86_64.cmake" \
     -DCMAKE_BUILD_TYPE=Release -DWRAPPER_BUILD_TESTS=OFF -DWRAPPER_BUILD_BENCH=ON \
     -DWRAPPER_CHECK_PAYLOAD_CONTRACT=OFF -DWRAPPER_PAYLOAD_DIR="$work/payload-72MB" >/dev/null
-  cmake --build "$dir" --target staging_bench >/dev/null
+  cmake --build "$dir" --target staging_bench kzt_wrapper >/dev/null
   rm -f "$work"/ab-*.txt
   for _ in $(seq "$repetitions"); do
     for side in baseline current; do
-      exe=$dir/bench/staging-bench.exe
-      [ $side = current ] && exe=$work/build-72MB/bench/staging-bench.exe
+      tree_dir=$dir
+      [ $side = current ] && tree_dir=$work/build-72MB
       one=$work/ab-one.txt
-      "$wine" "$exe" 1 "$("$wine" winepath -w "$one" 2>/dev/null | tr -d '\r')"
+      "$wine" "$tree_dir/bench/staging-bench.exe" 1 "$("$wine" winepath -w "$one" 2>/dev/null | tr -d '\r')"
       grep '^thread ' "$one" | cut -d' ' -f2 >> "$work/ab-$side.txt"
+      # The same wrapper start as in section 2, with this side's executable.
+      rm -f "$staging_unix"/*.cab "$launch_record" "$engine_record"
+      "$wine" "$b/bench/launch_timer.exe" "$("$wine" winepath -w "$launch_record" 2>/dev/null | tr -d '\r')" \
+        "$("$wine" winepath -w "$tree_dir/kzt-wrapper.exe" 2>/dev/null | tr -d '\r')"
+      paste -d' ' "$launch_record" "$engine_record" | awk '{ print ($3 - $1) / 1e7 }' >> "$work/ab-latency-$side.txt"
     done
   done
   before=$(median < "$work/ab-baseline.txt")
@@ -145,6 +150,10 @@ if [ -n "$baseline_rev" ]; then
   echo
   echo "4. Cabinet thread of $(git -C "$root" rev-parse --short "$baseline_rev") against this tree, alternating: $before s then $after s"
   awk -v a="$after" -v b="$before" 'BEGIN { printf "   ratio this tree / baseline = %.3f (goal: at most 1.05)\n", a / b }'
+  before=$(median < "$work/ab-latency-baseline.txt")
+  after=$(median < "$work/ab-latency-current.txt")
+  echo "   latency to engine start, alternating: $before s then $after s"
+  awk -v a="$after" -v b="$before" 'BEGIN { printf "   ratio this tree / baseline = %.3f\n", a / b }'
   git -C "$root" worktree remove --force "$tree" >/dev/null 2>&1 || true
 fi
 /usr/lib/wine/wineserver -k 2>/dev/null || true

@@ -6,7 +6,7 @@
 # every check passed, else non-zero, so a release pipeline can gate on it.
 #
 #   bash tools/run-sample-install.sh [--payload DIR] [--product-version VERSION]
-#        [--build-string TEXT] [--manifest-version NUMBERS] [--build-root DIR]
+#        [--build-string TEXT] [--manifest-version NUMBERS] [--build-root DIR] [--guest]
 #
 # --payload        the payload folder; default: the sample product, built for the identity
 # --product-version, --build-string, --manifest-version
@@ -14,14 +14,17 @@
 #                  cmake/release-identity.txt
 # --build-root     where the two build trees (i686, x86_64) and the prefix go; default:
 #                  build/smoke
+# --guest          run the shipped i686 build itself instead, with its own (32-bit) payload,
+#                  in the test guest: 32-bit Wine in a 64-bit prefix, as on 64-bit Windows
+#                  (tools/guest/smoke-in-guest.sh; the guest is built on first use)
 #
-# This machine runs no 32-bit code, so the run is the x86_64 build's. A payload of 32-bit
-# packages then writes its registry values to the 32-bit view, which the x86_64 build does
-# not read: give such a payload in a 64-bit variant here (as the sample builds one), or run
-# the i686 build where 32-bit Wine runs. Run as root on Debian 12.
+# This machine runs no 32-bit code, so without --guest the run is the x86_64 build's. A
+# payload of 32-bit packages then writes its registry values to the 32-bit view, which the
+# x86_64 build does not read: give such a payload in a 64-bit variant here (as the sample
+# builds one), or use --guest. Run as root on Debian 12.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-payload="" version="" build_string="" manifest_version="" build_root=$root/build/smoke
+payload="" version="" build_string="" manifest_version="" build_root=$root/build/smoke guest=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --payload) payload=$(cd "${2:?}" && pwd) || exit 2; shift 2 ;;
@@ -29,7 +32,8 @@ while [ $# -gt 0 ]; do
     --build-string) build_string=${2?}; shift 2 ;;
     --manifest-version) manifest_version=${2?}; shift 2 ;;
     --build-root) build_root=${2:?}; shift 2 ;;
-    *) sed -n '2,22p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2 ;;
+    --guest) guest=1; shift ;;
+    *) sed -n '2,26p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2 ;;
   esac
 done
 cd "$root"
@@ -55,6 +59,10 @@ payload_of() {  # payload_of ARCH: the payload folder the tree embedded
 mkdir -p "$build_root"
 build_tree i686
 (cd "$build_root/i686" && ctest --output-on-failure -R '^executable_file_checks$')
+if [ "$guest" = 1 ]; then
+  exec bash "$root/tools/guest/smoke-in-guest.sh" --exe "$build_root/i686/kzt-wrapper.exe" \
+    --payload "$(payload_of i686)" --identity "$build_root/i686/kzt-wrapper.identity.txt"
+fi
 build_tree x86_64
 
 prefix=$build_root/prefix
