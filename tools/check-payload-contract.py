@@ -30,6 +30,9 @@ import re
 import subprocess
 import sys
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from identity_file import read_identity  # noqa: E402
+
 PACKAGE_SIGNATURE = bytes.fromhex("d0cf11e0a1b11ae1")
 UPDATE_SERVICE_PACKAGE = "au.msi"
 UPDATE_SERVICE_CABINET = "au.cab"
@@ -39,17 +42,6 @@ PRODUCT_VERSION = re.compile(r"^[0-9]{1,5}(\.[0-9]{1,5}){1,3}$")
 
 class Unreadable(Exception):
     pass
-
-
-def read_identity(path):
-    identity = {}
-    with open(path, encoding="utf-8") as lines:
-        for line in lines:
-            line = line.rstrip("\n")
-            if "=" in line and not line.startswith("#"):
-                key, value = line.split("=", 1)
-                identity[key] = value
-    return identity
 
 
 def starts_with(path, signature):

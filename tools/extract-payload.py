@@ -24,6 +24,9 @@ import sys
 
 import pefile
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from identity_file import read_identity  # noqa: E402
+
 MANIFEST_HEADER = "# kzt-wrapper payload manifest 1: type id file size sha256"
 LANG_EN_US = 1033
 
@@ -48,12 +51,7 @@ class PayloadError(Exception):
 
 def payload_table(identity_path):
     """[(type, id, file name)] of the release identity in a KEY=value file."""
-    identity = {}
-    with open(identity_path, encoding="utf-8") as lines:
-        for line in lines:
-            if "=" in line and not line.startswith("#"):
-                key, value = line.rstrip("\n").split("=", 1)
-                identity[key] = value
+    identity = read_identity(identity_path)
     if "PRODUCT_PACKAGE" in identity and "CABINETS" in identity:
         names = [identity["PRODUCT_PACKAGE"]] + identity["CABINETS"].split()
     else:  # the defaults file holds the version only: the names as the wrapper forms them

@@ -17,6 +17,9 @@ import xml.etree.ElementTree as ElementTree
 
 import pefile
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
+from identity_file import read_identity  # noqa: E402
+
 MACHINES = {
     # name: (machine field, optional header magic, format name)
     "i386": (0x014C, 0x10B, "PE32"),
@@ -105,17 +108,6 @@ ENGINE_TOO_OLD = {
 def fail(message):
     sys.stderr.write("check_executable: FAIL: %s\n" % message)
     sys.exit(1)
-
-
-def read_identity(path):
-    """KEY=value lines of a kzt-wrapper.identity.txt."""
-    identity = {}
-    with open(path, encoding="utf-8") as lines:
-        for line in lines:
-            if "=" in line and not line.startswith("#"):
-                key, value = line.rstrip("\n").split("=", 1)
-                identity[key] = value
-    return identity
 
 
 def payload_table(identity):
