@@ -103,6 +103,29 @@ int RealPathOf(HANDLE folder, char* path) {
   return fits ? 1 : -1;
 }
 
+// 1 when realPath differs from name only as the platform's file system redirection makes it
+// differ: a 32-bit program on 64-bit Windows that names the system folder reaches SysWOW64.
+// That is no link, and the package path adjustment expects the name as given.
+int IsRedirectedSystemPath(const char* realPath, const char* name) {
+  typedef UINT(WINAPI * GetSystemWow64DirectoryFunction)(LPSTR, UINT);
+  GetSystemWow64DirectoryFunction getSystemWow64Directory = reinterpret_cast<GetSystemWow64DirectoryFunction>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetSystemWow64DirectoryA")));
+  char system[kPathCapacity] = {};
+  char wow64[kPathCapacity] = {};
+  UINT systemLength = GetSystemDirectoryA(system, sizeof system);
+  UINT wow64Length = getSystemWow64Directory != nullptr ? getSystemWow64Directory(wow64, sizeof wow64) : 0;
+  if (systemLength == 0 || systemLength >= sizeof system || wow64Length == 0 || wow64Length >= sizeof wow64) {
+    return 0;
+  }
+  char start[kPathCapacity] = {};
+  if (strlen(name) < systemLength || (name[systemLength] != '\\' && name[systemLength] != '\0')) return 0;
+  memcpy(start, name, systemLength);
+  if (lstrcmpiA(start, system) != 0) return 0;
+  char redirected[kPathCapacity] = {};
+  return FormatText(redirected, sizeof redirected, "%s%s", wow64, name + systemLength) &&
+         lstrcmpiA(redirected, realPath) == 0;
+}
+
 int Refuse(DWORD reason) {
   SetLastError(reason);
   return 0;
@@ -278,7 +301,9 @@ int HoldUserDataFolder(char* folder) {
     return Refuse(ERROR_FILENAME_EXCED_RANGE);
   }
   // Spelt as the platform gave it unless the folder lies elsewhere.
-  if (located == 0 || lstrcmpiA(realPath, name) == 0) CopyText(realPath, sizeof realPath, folder);
+  if (located == 0 || lstrcmpiA(realPath, name) == 0 || IsRedirectedSystemPath(realPath, name)) {
+    CopyText(realPath, sizeof realPath, folder);
+  }
   RememberHeldFolder(name, realPath, handle);
   return CopyText(folder, kPathCapacity, realPath);
 }
