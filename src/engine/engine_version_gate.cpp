@@ -19,10 +19,9 @@ int CheckEngineLibraryVersion(const char* libraryPath) {
   // installer started from a downloads folder must not pick up a planted copy.
   HMODULE versionLibrary = LoadSystemLibrary("version.dll");
   if (versionLibrary == nullptr) return 0;
-  GetFileVersionInfoFunction getFileVersionInfo = reinterpret_cast<GetFileVersionInfoFunction>(
-      reinterpret_cast<void*>(GetProcAddress(versionLibrary, "GetFileVersionInfoA")));
-  VerQueryValueFunction verQueryValue = reinterpret_cast<VerQueryValueFunction>(
-      reinterpret_cast<void*>(GetProcAddress(versionLibrary, "VerQueryValueA")));
+  auto getFileVersionInfo = LookUpFunction<GetFileVersionInfoFunction>(
+      versionLibrary, "GetFileVersionInfoA");
+  auto verQueryValue = LookUpFunction<VerQueryValueFunction>(versionLibrary, "VerQueryValueA");
   int sufficient = 0;
   // Aligned: the fixed record inside is read as 32-bit words.
   DWORD block[kVersionBlockSize / sizeof(DWORD)] = {};

@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include "../support/library_loading.h"
 #include "../support/text_buffer.h"
 #include "resource_writer.h"
 #include "staging_folder.h"
@@ -66,8 +67,8 @@ HANDLE OpenFolderToHold(const char* name, DWORD linkFlag) {
 // reparse point there counts as a link.
 void AttributesOf(HANDLE file, DWORD* attributes, DWORD* reparseTag) {
   typedef BOOL(WINAPI * GetInformationByHandleExFunction)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
-  GetInformationByHandleExFunction getInformationEx = reinterpret_cast<GetInformationByHandleExFunction>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetFileInformationByHandleEx")));
+  auto getInformationEx = LookUpFunction<GetInformationByHandleExFunction>(
+      GetModuleHandleA("kernel32.dll"), "GetFileInformationByHandleEx");
   FILE_ATTRIBUTE_TAG_INFO tag;
   BY_HANDLE_FILE_INFORMATION information;
   *attributes = 0;
@@ -85,8 +86,8 @@ void AttributesOf(HANDLE file, DWORD* attributes, DWORD* reparseTag) {
 // it, 0 when the platform cannot tell (systems before version 6), -1 when it does not fit.
 int RealPathOf(HANDLE folder, char* path) {
   typedef DWORD(WINAPI * GetFinalPathFunction)(HANDLE, LPSTR, DWORD, DWORD);
-  GetFinalPathFunction getFinalPath = reinterpret_cast<GetFinalPathFunction>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetFinalPathNameByHandleA")));
+  auto getFinalPath = LookUpFunction<GetFinalPathFunction>(
+      GetModuleHandleA("kernel32.dll"), "GetFinalPathNameByHandleA");
   if (getFinalPath == nullptr) return 0;
   char final[kPathCapacity + 8] = {};
   DWORD length = getFinalPath(folder, final, sizeof final, 0 /* FILE_NAME_NORMALIZED, VOLUME_NAME_DOS */);
@@ -108,8 +109,8 @@ int RealPathOf(HANDLE folder, char* path) {
 // That is no link, and the package path adjustment expects the name as given.
 int IsRedirectedSystemPath(const char* realPath, const char* name) {
   typedef UINT(WINAPI * GetSystemWow64DirectoryFunction)(LPSTR, UINT);
-  GetSystemWow64DirectoryFunction getSystemWow64Directory = reinterpret_cast<GetSystemWow64DirectoryFunction>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetSystemWow64DirectoryA")));
+  auto getSystemWow64Directory = LookUpFunction<GetSystemWow64DirectoryFunction>(
+      GetModuleHandleA("kernel32.dll"), "GetSystemWow64DirectoryA");
   char system[kPathCapacity] = {};
   char wow64[kPathCapacity] = {};
   UINT systemLength = GetSystemDirectoryA(system, sizeof system);

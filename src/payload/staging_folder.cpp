@@ -27,12 +27,6 @@ typedef HRESULT(WINAPI* GetKnownFolderPathFunction)(const GUID&, DWORD, HANDLE, 
 typedef HRESULT(WINAPI* GetFolderPathFunction)(HWND, int, HANDLE, DWORD, LPSTR);
 typedef BOOL(WINAPI* GetSpecialFolderPathFunction)(HWND, LPSTR, int, BOOL);
 
-template <typename Function>
-Function LookUp(HMODULE library, const char* name) {
-  if (library == nullptr) return nullptr;
-  return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(library, name)));
-}
-
 // The lookups below write at most 260 bytes; a result without a terminator inside the
 // buffer would be a path cut short, so it counts as one that does not fit.
 int EndsInsideBuffer(char* buffer) {
@@ -105,7 +99,7 @@ int GetLocalLowFolder(char* buffer) {
   HMODULE shell = folderLibraryLoader("shell32.dll");
   if (shell == nullptr) return 1;
   GetKnownFolderPathFunction getKnownFolderPath =
-      LookUp<GetKnownFolderPathFunction>(shell, "SHGetFolderPathEx");
+      LookUpFunction<GetKnownFolderPathFunction>(shell, "SHGetFolderPathEx");
   if (getKnownFolderPath == nullptr) {
     FreeLibrary(shell);
     return 1;
@@ -144,7 +138,7 @@ int GetUserDataFolder(char* buffer) {
   int fits = 1;
   HMODULE loaded = folderLibraryLoader("shfolder.dll");
   if (loaded != nullptr) {
-    GetFolderPathFunction getFolderPath = LookUp<GetFolderPathFunction>(loaded, "SHGetFolderPathA");
+    auto getFolderPath = LookUpFunction<GetFolderPathFunction>(loaded, "SHGetFolderPathA");
     if (getFolderPath != nullptr) {
       getFolderPath(nullptr, kFolderAppData, nullptr, 0, buffer);
       fits = EndsInsideBuffer(buffer);
@@ -154,7 +148,7 @@ int GetUserDataFolder(char* buffer) {
   } else {
     loaded = folderLibraryLoader("shell32.dll");
     GetSpecialFolderPathFunction getSpecialFolderPath =
-        LookUp<GetSpecialFolderPathFunction>(loaded, "SHGetSpecialFolderPathA");
+        LookUpFunction<GetSpecialFolderPathFunction>(loaded, "SHGetSpecialFolderPathA");
     if (getSpecialFolderPath != nullptr) {
       getSpecialFolderPath(nullptr, buffer, kFolderAppData, TRUE);
       fits = EndsInsideBuffer(buffer);

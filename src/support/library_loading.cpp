@@ -73,8 +73,7 @@ int HardenDllSearchPath(const char* directory) {
     return 0;
   }
   typedef BOOL(WINAPI * SetDllDirectoryFunction)(LPCSTR);
-  SetDllDirectoryFunction setDllDirectory = reinterpret_cast<SetDllDirectoryFunction>(
-      reinterpret_cast<void*>(GetProcAddress(kernel, "SetDllDirectoryA")));
+  auto setDllDirectory = LookUpFunction<SetDllDirectoryFunction>(kernel, "SetDllDirectoryA");
   if (setDllDirectory == nullptr) {
     DWORD error = GetLastError();
     LogFailure("GetProcAddress(SetDllDirectory) failed.  ErrorCode: %d",
