@@ -47,7 +47,7 @@ fi
 # its own inputs (the package list, the init and rootfs_recipe, which names the steps below:
 # change it with them) until an image has been made from it, so that a failed first boot is
 # retried without building the file system again.
-rootfs_recipe="mmdebstrap --variant=apt --architectures=amd64,i386 bookworm; init /sbin/kzt-guest-init; mkfs.ext4 -L kztroot 4G"
+rootfs_recipe="mmdebstrap --variant=apt --architectures=amd64,i386 bookworm main-suite-only; init /sbin/kzt-guest-init; mkfs.ext4 -L kztroot 4G"
 rootfs_key=$({ cat "$guest_tools/packages.txt" "$guest_tools/guest-init.sh"; echo "$rootfs_recipe"; } |
   sha256sum | cut -c1-16)
 rootfs=$guest_cache/.rootfs-$rootfs_key
@@ -70,9 +70,12 @@ if ! [ -f "$rootfs/complete" ]; then
   mkdir -p "$rootfs"
   packages=$(grep -v '^#' "$guest_tools/packages.txt" | grep -v '^[[:space:]]*$' | paste -sd, -)
   guest_say "building the guest's root file system from Debian's packages: $packages"
-  # No mirror given: Debian's archive with its updates and security suites.
+  # The main suite alone: a test guest needs nothing from the updates and security suites,
+  # and mmdebstrap stops on any index error, such as a suite the mirror is still syncing.
+  archive=$(awk '/^URIs:/ { print $2; exit }' /etc/apt/sources.list.d/debian.sources 2>/dev/null)
+  archive=${archive:-http://deb.debian.org/debian}
   mmdebstrap --quiet --variant=apt --architectures=amd64,i386 --include="$packages" \
-    bookworm "$rootfs/root" </dev/null >&2
+    bookworm "$rootfs/root" "deb $archive bookworm main" </dev/null >&2
   install -m 0755 "$guest_tools/guest-init.sh" "$rootfs/root/sbin/kzt-guest-init"
   kernels=("$rootfs"/root/boot/vmlinuz-*)
   initrds=("$rootfs"/root/boot/initrd.img-*)
