@@ -15,7 +15,9 @@
 #include "payload/cabinet_thread.h"
 #include "payload/payload_resources.h"
 #include "payload/resource_writer.h"
-#include "payload/staged_file_guard.h"
+#include "payload/error_box.h"
+#include "payload/held_folders.h"
+#include "payload/locked_payload_files.h"
 #include "payload/staging_folder.h"
 #include "support/text_buffer.h"
 

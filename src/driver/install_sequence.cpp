@@ -54,6 +54,11 @@ int RunInstallSequence(HMODULE module) {
     return kExitEngineTooOld;
   }
 
+  // The ready event belongs to this run: made by anyone else first, it could be set before a
+  // single cabinet is written. Made before anything is staged, so that a second wrapper
+  // running at the same time leaves the first one's files alone.
+  if (CreateReadyEvent() == nullptr) return kExitAnotherInstallInProgress;
+
   char packagePath[kPathCapacity] = {};
   int written = PreparePackagePath(packagePath, amd64)
                     ? ExtractResourceToFile(module, PAYLOAD_ID_PRODUCT_PACKAGE, PAYLOAD_TYPE_INSTALLER,
@@ -66,16 +71,27 @@ int RunInstallSequence(HMODULE module) {
 
   char commandLine[kCommandLineCapacity] = {};
   if (!ApplySilentAdditions(&options)) return kExitCommandLineTooLong;
-  AdjustPackagePathForEngine(packagePath, enginePath);
+  char systemFolder[kPathCapacity] = {};
+  UINT systemLength = GetSystemDirectoryA(systemFolder, sizeof systemFolder);
+  if (systemLength == 0 || systemLength >= sizeof systemFolder) systemFolder[0] = '\0';
+  AdjustPackagePathForEngine(packagePath, enginePath, systemFolder);
   if (!FormatMainCommandLine(commandLine, sizeof commandLine, enginePath, packagePath,
                              options.transformLanguage, options.optionString)) {
     return kExitCommandLineTooLong;
   }
 
-  // Held until the process ends, so the event stays signalled through a reinstall run.
-  CreateReadyEvent();
-  CreateThread(nullptr, 0, ExtractCabinets, module, 0, nullptr);
+  // The event is held until the process ends, so it stays signalled through a reinstall run.
+  HANDLE cabinetThread = CreateThread(nullptr, 0, ExtractCabinets, module, 0, nullptr);
+  // Without a second thread the package would wait for ever: the cabinets are written first.
+  if (cabinetThread == nullptr) ExtractCabinets(module);
   exitCode = RunAndWait(commandLine);
+  // A cabinet that could not be written or verified ends the process from the cabinet
+  // thread, with its box and its code; the engine's result must not overtake it. The package
+  // waits on the event, so in every normal run the thread has long ended here.
+  if (cabinetThread != nullptr) {
+    WaitForSingleObject(cabinetThread, INFINITE);
+    CloseHandle(cabinetThread);
+  }
 
   char status[kStatusCapacity] = {};
   ReadInstallStatus(status, sizeof status);

@@ -4,7 +4,7 @@
 #include "build_constants.h"
 #include "payload_resources.h"
 #include "resource_writer.h"
-#include "staged_file_guard.h"
+#include "locked_payload_files.h"
 #include "staging_folder.h"
 
 const char kReadyEventName[] = "OrvikKZTCabExtractWaitEvent";
@@ -30,10 +30,69 @@ const CabinetEntry kCabinets[] = {
 
 }  // namespace
 
-HANDLE CreateReadyEvent() { return CreateEventA(nullptr, TRUE, FALSE, kReadyEventName); }
+namespace {
+
+// The event this process made, set by the cabinet thread through a duplicate.
+HANDLE runReadyEvent = nullptr;
+
+// Everyone (S-1-1-0) may wait; the Administrators group (S-1-5-32-544) and the system
+// (S-1-5-18) may do anything. An unelevated process of the same user has the Administrators
+// group for denial only, so it can neither set nor reset the event, nor change this list:
+// the owner of an elevated process's objects is the Administrators group.
+struct ReadyEventSecurity {
+  SECURITY_DESCRIPTOR descriptor;
+  BYTE acl[256];
+};
+
+int DescribeReadyEventSecurity(ReadyEventSecurity* security) {
+  SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+  SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+  PSID everyone = nullptr;
+  PSID administrators = nullptr;
+  PSID system = nullptr;
+  PACL acl = reinterpret_cast<PACL>(security->acl);
+  int described =
+      AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone) &&
+      AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
+                               &administrators) &&
+      AllocateAndInitializeSid(&nt, 1, SECURITY_LOCAL_SYSTEM_RID, 0, 0, 0, 0, 0, 0, 0, &system) &&
+      InitializeAcl(acl, sizeof security->acl, ACL_REVISION) &&
+      AddAccessAllowedAce(acl, ACL_REVISION, SYNCHRONIZE, everyone) &&
+      AddAccessAllowedAce(acl, ACL_REVISION, EVENT_ALL_ACCESS, administrators) &&
+      AddAccessAllowedAce(acl, ACL_REVISION, EVENT_ALL_ACCESS, system) &&
+      InitializeSecurityDescriptor(&security->descriptor, SECURITY_DESCRIPTOR_REVISION) &&
+      SetSecurityDescriptorDacl(&security->descriptor, TRUE, acl, FALSE);
+  if (everyone != nullptr) FreeSid(everyone);
+  if (administrators != nullptr) FreeSid(administrators);
+  if (system != nullptr) FreeSid(system);
+  return described;
+}
+
+}  // namespace
+
+HANDLE CreateReadyEvent() {
+  ReadyEventSecurity security;
+  if (!DescribeReadyEventSecurity(&security)) return nullptr;
+  SECURITY_ATTRIBUTES attributes = {sizeof attributes, &security.descriptor, FALSE};
+  HANDLE event = CreateEventA(&attributes, TRUE, FALSE, kReadyEventName);
+  if (event == nullptr) return nullptr;
+  if (GetLastError() == ERROR_ALREADY_EXISTS) {
+    // Not this run's: whoever made it may have set it already, or may set it at any time.
+    CloseHandle(event);
+    SetLastError(ERROR_ALREADY_EXISTS);
+    return nullptr;
+  }
+  runReadyEvent = event;
+  return event;
+}
 
 void SignalReadyEvent() {
-  HANDLE event = CreateReadyEvent();
+  HANDLE event = nullptr;
+  if (runReadyEvent != nullptr) {
+    DuplicateHandle(GetCurrentProcess(), runReadyEvent, GetCurrentProcess(), &event, EVENT_MODIFY_STATE, FALSE, 0);
+  } else {
+    event = OpenEventA(EVENT_MODIFY_STATE, FALSE, kReadyEventName);
+  }
   if (event == nullptr) return;
   SetEvent(event);
   CloseHandle(event);

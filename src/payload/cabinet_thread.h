@@ -6,11 +6,17 @@
 
 extern const char kReadyEventName[];  // "OrvikKZTCabExtractWaitEvent"
 
-// Creates (or opens, when it exists) the manual-reset ready event, non-signalled when new.
-// Returns its handle, or null.
+// Creates the manual-reset ready event, not signalled, as this run's own: anybody may wait
+// on it, but only administrators and the system may set it (an elevated wrapper is both;
+// the user's other processes are neither). Returns its handle, or null when it could not be
+// made new, with the reason as the last error: ERROR_ALREADY_EXISTS when it existed (another
+// process made it first: another wrapper, or one that wants the package to read its cabinets
+// early), or the creation's error (an object of that name the wrapper may not open).
 HANDLE CreateReadyEvent();
 
-// Sets the ready event through a handle of its own, then closes that handle.
+// Sets the run's ready event through a handle of its own (a duplicate of the one
+// CreateReadyEvent made in this process), then closes that handle. In a process that made
+// none, the event is opened by name.
 void SignalReadyEvent();
 
 // Thread routine; parameter: the module handle. Writes the cabinets in table order into the

@@ -3,10 +3,11 @@
 #include <shlobj.h>
 #include <string.h>
 
+#include "../support/exact_narrow_path.h"
 #include "../support/library_loading.h"
 #include "../support/text_buffer.h"
 #include "build_constants.h"
-#include "staged_file_guard.h"
+#include "held_folders.h"
 
 namespace {
 
@@ -32,6 +33,7 @@ typedef BOOL(WINAPI* GetSpecialFolderPathFunction)(HWND, LPSTR, int, BOOL);
 int EndsInsideBuffer(char* buffer) {
   if (memchr(buffer, '\0', kPathCapacity) != nullptr) return 1;
   buffer[0] = '\0';
+  SetLastError(ERROR_FILENAME_EXCED_RANGE);
   return 0;
 }
 
@@ -43,15 +45,11 @@ int Refuse(char* buffer, DWORD reason = ERROR_FILENAME_EXCED_RANGE) {
 }
 
 // Creates one level below the user data folder and holds it until the process ends, so that
-// nothing can take its place. An existing folder is simply kept. A level that is a link, or
-// that cannot be held, is refused: the wrapper runs elevated, and another process of the
-// user could otherwise point its writes anywhere.
+// nothing can take its place. An existing folder is simply kept. A level that is a link, a
+// file, missing or that cannot be held is refused: the wrapper runs elevated, and another
+// process of the user could otherwise point its writes, and the engine's reads, anywhere.
 int HoldChainFolder(char* buffer) {
-  if (HoldStagingFolder(buffer)) return 1;
-  // A folder that could not be made is no refusal here: the writer, which holds a file's
-  // folder before it makes the file, meets it and says so.
-  DWORD reason = GetLastError();
-  return reason == ERROR_PATH_NOT_FOUND ? 1 : Refuse(buffer, reason);
+  return HoldStagingFolder(buffer) ? 1 : Refuse(buffer, GetLastError());
 }
 
 int CreateChainFolder(char* buffer) {
@@ -59,11 +57,17 @@ int CreateChainFolder(char* buffer) {
   return HoldChainFolder(buffer);
 }
 
-// The user data folder, held, where it really lies.
-int GetHeldUserDataFolder(char* buffer) {
+// The run's user data folder, held, where it really lies. It is looked up once per run, by
+// the first preparation (the package's, on the main thread before the cabinet thread
+// starts); every later path of the run is built on that answer, so a lookup that answers
+// otherwise later in the run (a changed User Shell Folders value) changes nothing.
+int GetHeldUserDataFolder(char* buffer, bool create) {
+  if (GetRunUserDataFolder(buffer)) return 1;
   buffer[0] = '\0';
-  if (!GetUserDataFolder(buffer) || !HoldUserDataFolder(buffer)) return Refuse(buffer);
-  return 1;
+  if (!GetUserDataFolder(buffer)) return Refuse(buffer, GetLastError());
+  // The user data folder may be anything the platform returns.
+  if (create) CreateDirectoryA(buffer, nullptr);
+  return HoldUserDataFolder(buffer) ? 1 : Refuse(buffer, GetLastError());
 }
 
 // Levels 2 to 4 below the user data folder in buffer; leaves the staging folder in buffer.
@@ -114,10 +118,9 @@ int GetLocalLowFolder(char* buffer) {
     lstrcatW(wide, L"Low");
   }
   FreeLibrary(shell);
+  // Exactly, or by its short name: a look-alike would be another user's folder.
   char converted[kPathCapacity] = {};
-  if (WideCharToMultiByte(CP_ACP, 0, wide, -1, converted, kPathCapacity, nullptr, nullptr) == 0) {
-    return Refuse(buffer);  // does not convert into 260 bytes
-  }
+  if (!ConvertWidePathExactly(wide, converted, sizeof converted)) return Refuse(buffer, GetLastError());
   return CopyText(buffer, kPathCapacity, converted) ? 1 : Refuse(buffer);
 }
 
@@ -161,10 +164,7 @@ int GetUserDataFolder(char* buffer) {
 }
 
 int PreparePackagePath(char* buffer, int amd64) {
-  buffer[0] = '\0';
-  if (!GetUserDataFolder(buffer)) return Refuse(buffer);
-  CreateDirectoryA(buffer, nullptr);  // the user data folder may be anything the platform returns
-  if (!HoldUserDataFolder(buffer)) return Refuse(buffer);
+  if (!GetHeldUserDataFolder(buffer, true)) return 0;
   if (!CreateStagingChain(buffer, amd64 ? X64Suffix : "")) return 0;
   if (!FormatText(buffer, kPathCapacity, "%s\\%s%s.msi", buffer, ProductKind, ProductVersion)) {
     return Refuse(buffer);
@@ -173,15 +173,16 @@ int PreparePackagePath(char* buffer, int amd64) {
 }
 
 int PrepareCabinetPath(char* buffer, const char* cabinetName, int amd64) {
-  if (!GetHeldUserDataFolder(buffer)) return 0;
+  if (!GetHeldUserDataFolder(buffer, false)) return 0;
   if (!CreateStagingChain(buffer, amd64 ? X64Suffix : "")) return 0;
   if (!FormatText(buffer, kPathCapacity, "%s\\%s.cab", buffer, cabinetName)) return Refuse(buffer);
   return 1;
 }
 
 int PrepareUpdateServiceFolder(char* buffer) {
-  if (!GetHeldUserDataFolder(buffer)) return 0;
-  // Only the last level is created here; the two above it are held all the same.
+  if (!GetHeldUserDataFolder(buffer, false)) return 0;
+  // Only the last level is created here; the two above it, made by the package's
+  // preparation, are held all the same.
   if (!FormatText(buffer, kPathCapacity, "%s\\Orvik\\", buffer)) return Refuse(buffer);
   if (!HoldChainFolder(buffer)) return 0;
   if (!FormatText(buffer, kPathCapacity, "%sZelvan\\", buffer)) return Refuse(buffer);

@@ -11,22 +11,28 @@ constexpr size_t kPathCapacity = 260;
 // 1 when the platform reports an NT system of major version 6; asked once per process.
 int IsNtVersion6();
 
-// Fills buffer (holding "") with the user data folder. Returns 1, or 0 (buffer "") when the
-// folder found does not fit 259 characters. When no lookup succeeds the buffer stays "".
+// Fills buffer (holding "") with the user data folder. Returns 1, or 0 (buffer "") with the
+// reason as the last error: ERROR_FILENAME_EXCED_RANGE when the folder found does not fit
+// 259 characters, ERROR_NO_UNICODE_TRANSLATION when its name has no exact form in the ANSI
+// code page (neither long nor short). When no lookup succeeds the buffer stays "".
 int GetUserDataFolder(char* buffer);
 
-// The version-6 lookup: LocalAppDataLow, else LocalAppData + "Low". Returns as above.
+// The version-6 lookup: LocalAppDataLow, else LocalAppData + "Low", converted exactly (or
+// by the folder's short name). Returns as above.
 int GetLocalLowFolder(char* buffer);
 
 // USERPROFILE, else the Windows directory. Returns as above.
 int GetProfileFolder(char* buffer);
 
-// Creates the chain and leaves the product package path in buffer. The user data folder and
-// every level below it are held until the process ends (staged_file_guard.h), and the chain
-// is built where the user data folder really lies. Returns 1, or 0 with buffer "" and the
-// reason as the thread's last error: ERROR_FILENAME_EXCED_RANGE when a path does not fit,
-// ERROR_ACCESS_DENIED when a level below the user data folder is a link, or why a level could
-// not be held (ERROR_PATH_NOT_FOUND, ERROR_SHARING_VIOLATION, ...).
+// Creates the chain and leaves the product package path in buffer. The user data folder is
+// looked up, held and resolved to where it really lies once per run, by the first
+// preparation; every path of the run is built on it. Every level below it is held until the
+// process ends (held_folders.h). Returns 1, or 0 with buffer "" and the reason as the
+// thread's last error: ERROR_FILENAME_EXCED_RANGE when a path does not fit,
+// ERROR_NO_UNICODE_TRANSLATION when the user data folder has no exact narrow name,
+// ERROR_ACCESS_DENIED when a level below the user data folder is a link, ERROR_PATH_NOT_FOUND
+// when a level is missing or a file, or why a folder could not be opened and held
+// (ERROR_SHARING_VIOLATION, ERROR_ACCESS_DENIED, ...).
 int PreparePackagePath(char* buffer, int amd64);
 
 // Creates levels 2 to 4 and leaves <staging folder>\<cabinetName>.cab in buffer. Returns as

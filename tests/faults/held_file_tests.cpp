@@ -56,14 +56,19 @@ class HeldFiles : public ::testing::Test {
 
 TEST_F(HeldFiles, AFileHeldByAnotherProcessStopsTheWrapperWithTheWritersBox) {
   // The package is written before the engine starts; a cabinet while it runs (the engine is
-  // kept alive so that the cabinet thread's box is what ends the process, and killed after).
-  EnvironmentOverride sleep("WRAPPER_STANDIN_SLEEP_MS", "8000");
+  // kept alive so that the cabinet thread's box is what ends the process, and killed after),
+  // or after it has ended.
   struct Case {
     const char* held;
     bool packageStaged;  // the failure came from the cabinet thread, after the package
-  } cases[] = {{"kzt1.6.0_32.msi", false}, {"ss160320.cab", true}, {"sr160320.cab", true}};
+    const char* engineSleepMs;
+  } cases[] = {{"kzt1.6.0_32.msi", false, "8000"}, {"ss160320.cab", true, "8000"}, {"sr160320.cab", true, "8000"},
+               // An engine that has ended with 0 before the thread met the held cabinet (a
+               // package that does not wait): the thread's failure is the run's result.
+               {"sr160320.cab", true, "0"}};
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.held);
+    SCOPED_TRACE(std::string(c.held) + ", engine sleeping " + c.engineSleepMs + " ms");
+    EnvironmentOverride engineSleep("WRAPPER_STANDIN_SLEEP_MS", c.engineSleepMs);
     DeleteTree(StagingFolder());
     DeleteFileA(record_.c_str());
     HANDLE held = HoldWithoutSharing(c.held);
@@ -84,6 +89,35 @@ TEST_F(HeldFiles, AFileHeldByAnotherProcessStopsTheWrapperWithTheWritersBox) {
     }
     // The other process's file is left as it was.
     EXPECT_EQ(ReadFileText(StagingFolder() + "\\" + c.held), "held");
+  }
+}
+
+TEST_F(HeldFiles, AReadyEventMadeFirstByAnotherProcessStopsTheWrapperBeforeAnythingRuns) {
+  // Another process of the user makes the event first, set, so that the package would not
+  // wait for the wrapper's cabinets, and keeps a cabinet of its own open at the last
+  // cabinet's name, which the wrapper then cannot replace.
+  for (bool cabinetPlanted : {false, true}) {
+    SCOPED_TRACE(cabinetPlanted ? "with a planted cabinet held open" : "event only");
+    DeleteTree(StagingFolder());
+    DeleteFileA(record_.c_str());
+    HANDLE planted = CreateEventA(nullptr, TRUE, TRUE, "OrvikKZTCabExtractWaitEvent");
+    ASSERT_NE(planted, nullptr) << GetLastError();
+    HANDLE cabinet = INVALID_HANDLE_VALUE;
+    if (cabinetPlanted) {
+      CloseHandle(HoldWithoutSharing("sr160320.cab"));
+      cabinet = CreateFileA((StagingFolder() + "\\sr160320.cab").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+      ASSERT_NE(cabinet, INVALID_HANDLE_VALUE) << GetLastError();
+    }
+    ChildRun run = RunChild(Wrapper(), 60000);
+    if (cabinet != INVALID_HANDLE_VALUE) CloseHandle(cabinet);
+    CloseHandle(planted);
+    ASSERT_TRUE(Started(run));
+    ASSERT_FALSE(run.timedOut);
+    EXPECT_TRUE(run.boxes.empty()) << DescribeBoxes(run);
+    EXPECT_EQ(run.exitCode, 1618);
+    EXPECT_TRUE(SplitLines(ReadFileText(record_)).empty()) << "the engine was started";
+    EXPECT_FALSE(PathExists(StagedPackagePath())) << "the package was staged";
   }
 }
 
@@ -126,7 +160,11 @@ TEST_F(HeldFiles, SecondWrapperWhileTheFirstInstallsFailsCleanlyAndTheFirstCompl
   firstRun.join();
   ASSERT_TRUE(engineWaiting);
 
-  ASSERT_NO_FATAL_FAILURE(ExpectWriterBox(second, "Installer : Wrapper.CreateFile ", ERROR_SHARING_VIOLATION));
+  // The first wrapper's ready event is there: another installation is in progress.
+  ASSERT_TRUE(Started(second));
+  ASSERT_FALSE(second.timedOut);
+  EXPECT_TRUE(second.boxes.empty()) << DescribeBoxes(second);
+  EXPECT_EQ(second.exitCode, 1618);
 
   ASSERT_FALSE(first.timedOut);
   EXPECT_TRUE(first.boxes.empty()) << DescribeBoxes(first);

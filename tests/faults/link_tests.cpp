@@ -9,7 +9,9 @@
 #include "fault_support.h"
 #include "payload/payload_resources.h"
 #include "payload/resource_writer.h"
-#include "payload/staged_file_guard.h"
+#include "payload/error_box.h"
+#include "payload/held_folders.h"
+#include "payload/locked_payload_files.h"
 #include "payload/staging_folder.h"
 
 namespace {
@@ -138,6 +140,124 @@ TEST_F(LinkedChain, HeldStagingFolderCannotBeSwappedForALinkBeforeTheWrite) {
   RemoveHostLink(staging);
   DeleteTree(staging + ".moved");
   FreeLibrary(wrapper);
+}
+
+TEST_F(LinkedChain, UserDataFolderThatCannotBeHeldIsRefusedBeforeAnythingIsStaged) {
+  // Another process has LocalLow open for deletion, so the wrapper cannot hold it: a path
+  // through a folder nobody holds can be re-pointed at any moment.
+  InstallerLocationOverride location(StandinFolder());
+  EnvironmentOverride recordFile("WRAPPER_STANDIN_RECORD", record_.c_str());
+  HANDLE other = CreateFileA(LocalLowFolder().c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  ASSERT_NE(other, INVALID_HANDLE_VALUE) << GetLastError();
+  ChildRun run = RunChild(Wrapper(), 60000);
+  CloseHandle(other);
+  ASSERT_NO_FATAL_FAILURE(ExpectWriterBox(run, "Installer : Wrapper.CreateFile ", ERROR_SHARING_VIOLATION));
+  EXPECT_TRUE(SplitLines(ReadFileText(record_)).empty()) << "the engine was started";
+  EXPECT_FALSE(PathExists(OrvikFolder())) << "something was staged";
+}
+
+TEST_F(LinkedChain, AFileAtALevelOfTheChainIsRefusedAsAMissingFolder) {
+  // In this process, as the wrapper's main thread prepares the package path: a file where a
+  // folder of the chain belongs could be swapped for a link right after the check, so the
+  // chain is refused there, before any path is handed on.
+  for (const std::string& level : {OrvikFolder(), ZelvanFolder(), StagingFolder()}) {
+    SCOPED_TRACE(level);
+    DeleteTree(OrvikFolder());
+    for (const std::string& folder : {OrvikFolder(), ZelvanFolder()}) {
+      if (folder.size() < level.size()) CreateDirectoryA(folder.c_str(), nullptr);
+    }
+    ASSERT_TRUE(WriteFileText(level, "a file"));
+    char package[MAX_PATH] = "stale";
+    EXPECT_EQ(PreparePackagePath(package, 0), 0);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+    EXPECT_STREQ(package, "");
+    ReleaseStagedHoldsForTesting();
+    DeleteFileA(level.c_str());
+  }
+}
+
+// The LocalLow folder as the user's own settings name it (User Shell Folders).
+class UserShellFolder {
+ public:
+  explicit UserShellFolder(const std::string& folder) {
+    had_ = ReadRegistryString(HKEY_CURRENT_USER, kKey, kLocalLow, &previous_);
+    Point(folder);
+  }
+  ~UserShellFolder() {
+    if (had_) {
+      SetRegistryValue(HKEY_CURRENT_USER, kKey, kLocalLow, REG_EXPAND_SZ, previous_.c_str(),
+                       static_cast<DWORD>(previous_.size() + 1));
+    } else {
+      DeleteRegistryValue(HKEY_CURRENT_USER, kKey, kLocalLow);
+    }
+  }
+  static bool Point(const std::string& folder) {
+    return SetRegistryValue(HKEY_CURRENT_USER, kKey, kLocalLow, REG_EXPAND_SZ, folder.c_str(),
+                            static_cast<DWORD>(folder.size() + 1));
+  }
+  static constexpr const char* kKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+  static constexpr const char* kLocalLow = "{A520A1A4-1780-4FF6-BD18-167343C5AF16}";
+
+ private:
+  bool had_ = false;
+  std::string previous_;
+};
+
+TEST_F(LinkedChain, UserDataFolderIsLookedUpOncePerRun) {
+  // In this process, as the wrapper does it: once the package path is prepared, another
+  // process points the user's LocalLow setting at a folder of its own. Every later path of
+  // the run (the cabinets, the update service) stays where the package is.
+  const std::string first = MakeScratchFolder("looked-up-once") + "\\LocalLow";
+  const std::string other = MakeScratchFolder("looked-up-later") + "\\LocalLow";
+  CreateDirectoryA(first.c_str(), nullptr);
+  CreateDirectoryA(other.c_str(), nullptr);
+  UserShellFolder setting(first);
+  char package[MAX_PATH] = {};
+  ASSERT_EQ(PreparePackagePath(package, 0), 1) << GetLastError();
+  const std::string staging = first + "\\Orvik\\Zelvan\\kzt1.6.0_32";
+  ASSERT_EQ(std::string(package), staging + "\\kzt1.6.0_32.msi") << "the setting did not take effect";
+  ASSERT_TRUE(UserShellFolder::Point(other));
+  for (const char* cabinet : kCabinets) {
+    std::string name(cabinet, strlen(cabinet) - 4);
+    char path[MAX_PATH] = {};
+    EXPECT_EQ(PrepareCabinetPath(path, name.c_str(), 0), 1) << cabinet;
+    EXPECT_EQ(std::string(path), staging + "\\" + cabinet);
+  }
+  char updateService[MAX_PATH] = {};
+  EXPECT_EQ(PrepareUpdateServiceFolder(updateService), 1);
+  EXPECT_EQ(std::string(updateService), first + "\\Orvik\\Zelvan\\AU\\");
+  EXPECT_FALSE(PathExists(other + "\\Orvik")) << "a path of the run was built on the later answer";
+  ReleaseStagedHoldsForTesting();
+}
+
+TEST_F(LinkedChain, AUserFolderNamedSystem32IsNotTheSystemFolder) {
+  // The engine in a SysWOW64 folder, as a 32-bit wrapper finds it on 64-bit Windows, and the
+  // user's LocalLow in a folder of the user's own that is named system32: the engine gets the
+  // path where the package was staged, never a SysWOW64 twin that the user could fill.
+  const std::string scratch = MakeScratchFolder("user-system32");
+  const std::string localLow = scratch + "\\system32\\LocalLow";
+  CreateDirectoryA((scratch + "\\system32").c_str(), nullptr);
+  CreateDirectoryA(localLow.c_str(), nullptr);
+  const std::string engineFolder = scratch + "\\SysWOW64";
+  CreateDirectoryA(engineFolder.c_str(), nullptr);
+  ASSERT_TRUE(CopyFileA(StandinEngine().c_str(), (engineFolder + "\\msiexec.exe").c_str(), FALSE));
+  const std::string copies = MakeScratchFolder("user-system32-reads");
+  UserShellFolder setting(localLow);
+  InstallerLocationOverride location(engineFolder);
+  EnvironmentOverride recordFile("WRAPPER_STANDIN_RECORD", record_.c_str());
+  EnvironmentOverride copy("WRAPPER_STANDIN_COPY_DIR", copies.c_str());
+  ChildRun run = RunChild(Wrapper(), 60000);
+  ASSERT_TRUE(Started(run));
+  ASSERT_FALSE(run.timedOut);
+  EXPECT_TRUE(run.boxes.empty()) << DescribeBoxes(run);
+  EXPECT_EQ(run.exitCode, 0);
+  std::vector<std::string> lines = SplitLines(ReadFileText(record_));
+  ASSERT_GE(lines.size(), 1u);
+  const std::string package = localLow + "\\Orvik\\Zelvan\\kzt1.6.0_32\\kzt1.6.0_32.msi";
+  EXPECT_EQ(lines[0], "\"" + engineFolder + "\\msiexec.exe\" /i \"" + package + "\"  WRAPPER=1");
+  EXPECT_TRUE(SameBytes(copies + "\\0\\kzt1.6.0_32.msi", PayloadFile("kzt1.6.0_32.msi")));
+  for (const char* cabinet : kCabinets) EXPECT_TRUE(SameBytes(copies + "\\0\\" + cabinet, PayloadFile(cabinet)));
 }
 
 TEST_F(LinkedChain, UserDataFolderReachedThroughALinkIsUsedWhereItReallyIs) {

@@ -167,7 +167,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Package-path adjustment and the main command line.
   char packagePath[260];
   memcpy(packagePath, kPackage, sizeof kPackage);
-  AdjustPackagePathForEngine(packagePath, kEngine);
+  AdjustPackagePathForEngine(packagePath, kEngine, "C:\\Windows\\system32");
   CHECK(strcmp(packagePath, kAdjustedPackage) == 0);
 
   std::string expected = std::string("\"") + kEngine + "\" /i \"" + kAdjustedPackage + "\" ";

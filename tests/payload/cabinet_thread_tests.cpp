@@ -14,7 +14,9 @@
 #include "import_patch.h"
 #include "payload/cabinet_thread.h"
 #include "payload/resource_writer.h"
-#include "payload/staged_file_guard.h"
+#include "payload/error_box.h"
+#include "payload/held_folders.h"
+#include "payload/locked_payload_files.h"
 #include "test_support.h"
 
 #ifndef CABINET_TESTS_AMD64
@@ -86,6 +88,7 @@ decltype(&WriteFile) realWriteFile = nullptr;
 decltype(&CloseHandle) realCloseHandle = nullptr;
 decltype(&CreateEventA) realCreateEvent = nullptr;
 decltype(&SetEvent) realSetEvent = nullptr;
+decltype(&DuplicateHandle) realDuplicateHandle = nullptr;
 decltype(&ResetEvent) realResetEvent = nullptr;
 
 HANDLE WINAPI TracedCreateFile(LPCSTR path, DWORD access, DWORD share,
@@ -136,6 +139,13 @@ HANDLE WINAPI TracedCreateEvent(LPSECURITY_ATTRIBUTES security, BOOL manualReset
   return event;
 }
 
+BOOL WINAPI TracedDuplicateHandle(HANDLE sourceProcess, HANDLE source, HANDLE targetProcess, LPHANDLE target,
+                                  DWORD access, BOOL inherit, DWORD options) {
+  BOOL duplicated = realDuplicateHandle(sourceProcess, source, targetProcess, target, access, inherit, options);
+  Trace("DuplicateHandle", duplicated ? *target : nullptr, access);
+  return duplicated;
+}
+
 BOOL WINAPI TracedSetEvent(HANDLE event) {
   Trace("SetEvent", event);
   return realSetEvent(event);
@@ -154,6 +164,7 @@ bool InstallTracing() {
                     &realCreateFileMapping) &&
          HookImport("kernel32.dll", "CloseHandle", &TracedCloseHandle, &realCloseHandle) &&
          HookImport("kernel32.dll", "CreateEventA", &TracedCreateEvent, &realCreateEvent) &&
+         HookImport("kernel32.dll", "DuplicateHandle", &TracedDuplicateHandle, &realDuplicateHandle) &&
          HookImport("kernel32.dll", "SetEvent", &TracedSetEvent, &realSetEvent) &&
          HookImport("kernel32.dll", "ResetEvent", &TracedResetEvent, &realResetEvent);
 }
@@ -201,6 +212,9 @@ std::vector<std::string> Summarize(const std::vector<Call>& calls, DWORD thread)
     } else if (call.what == "CreateFileMappingA") {
       names.push_back({call.handle, "the mapping of " + nameOf(call.of)});
       lines.push_back("map " + nameOf(call.of));
+    } else if (call.what == "DuplicateHandle") {
+      names.push_back({call.handle, "the event"});
+      lines.push_back("duplicate the run's event for " + std::string(call.size == EVENT_MODIFY_STATE ? "setting" : "more"));
     } else if (call.what.rfind("CreateEventA ", 0) == 0) {
       names.push_back({call.handle, "the event"});
       lines.push_back(call.what);
@@ -299,9 +313,9 @@ TEST_F(CabinetThread, WritesEachCabinetInOrderThenSignals) {
     // Files this small are compared on the cabinet thread itself, read through that handle
     // (no mapping, no thread of its own).
   }
-  // Signalled only after the seventh file is closed, through a handle of its own.
-  expected.push_back(std::string("CreateEventA security=null manual=1 initial=0 name=") +
-                     kEventName);
+  // Signalled only after the seventh file is closed, through a handle of its own to the
+  // run's event (never one found by its name, which anybody could have made).
+  expected.push_back("duplicate the run's event for setting");
   expected.push_back("SetEvent the event");
   expected.push_back("close the event");
   EXPECT_EQ(Summarize(calls, threadId), expected);
@@ -475,23 +489,55 @@ TEST_F(CabinetThread, FailureOnTheThreadEndsTheProcess) {
 }
 #endif
 
-TEST_F(CabinetThread, ReadyEventIsOneManualResetObject) {
+// The ready event is the run's own: made new, or not at all, so that nobody else can have
+// set it before the cabinets are written.
+TEST_F(CabinetThread, ReadyEventIsMadeNewOrNotAtAll) {
   HANDLE first = CreateReadyEvent();
   ASSERT_NE(first, nullptr);
-  EXPECT_NE(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
-  HANDLE second = CreateReadyEvent();
-  ASSERT_NE(second, nullptr);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
-  EXPECT_NE(first, second);
   EXPECT_FALSE(IsSignalled(first));
-  EXPECT_FALSE(IsSignalled(second));
-  SetEvent(first);
-  // Seen through the other handle, and a satisfied wait does not clear it (manual reset).
-  EXPECT_TRUE(IsSignalled(second));
-  EXPECT_TRUE(IsSignalled(second));
-  EXPECT_TRUE(IsSignalled(first));
+  // A second wrapper, or anybody who made it first, finds it existing.
+  EXPECT_EQ(CreateReadyEvent(), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  EXPECT_FALSE(IsSignalled(first)) << "the failed attempt changed the event";
   CloseHandle(first);
-  CloseHandle(second);
+
+  HANDLE planted = CreateEventA(nullptr, TRUE, TRUE, kEventName);
+  ASSERT_NE(planted, nullptr);
+  EXPECT_EQ(CreateReadyEvent(), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  CloseHandle(planted);
+}
+
+// Anybody may wait on the run's event, only administrators may set it. Seen through a token
+// like an unelevated process's of the same user: the Administrators group for denial only.
+TEST_F(CabinetThread, ReadyEventCanBeSetOnlyByAdministrators) {
+  HANDLE event = CreateReadyEvent();
+  ASSERT_NE(event, nullptr);
+  HANDLE token = nullptr;
+  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY | TOKEN_IMPERSONATE, &token));
+  BYTE administrators[SECURITY_MAX_SID_SIZE];
+  DWORD sidSize = sizeof administrators;
+  ASSERT_TRUE(CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &sidSize));
+  SID_AND_ATTRIBUTES denyOnly = {administrators, 0};
+  HANDLE restricted = nullptr;
+  ASSERT_TRUE(CreateRestrictedToken(token, 0, 1, &denyOnly, 0, nullptr, 0, nullptr, &restricted)) << GetLastError();
+  ASSERT_TRUE(ImpersonateLoggedOnUser(restricted)) << GetLastError();
+  HANDLE toSet = OpenEventA(EVENT_MODIFY_STATE, FALSE, kEventName);
+  DWORD setError = toSet == nullptr ? GetLastError() : 0;
+  HANDLE toWait = OpenEventA(SYNCHRONIZE, FALSE, kEventName);
+  DWORD waitError = toWait == nullptr ? GetLastError() : 0;
+  RevertToSelf();
+  EXPECT_EQ(toSet, nullptr) << "an unelevated process could set the run's event";
+  EXPECT_EQ(setError, static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_NE(toWait, nullptr) << "the package could not wait on it: " << waitError;
+  for (HANDLE handle : {toSet, toWait, restricted, token}) {
+    if (handle != nullptr) CloseHandle(handle);
+  }
+  // Administrators may: the package run by the elevated wrapper's engine, and the wrapper.
+  HANDLE asAdministrator = OpenEventA(EVENT_MODIFY_STATE | SYNCHRONIZE, FALSE, kEventName);
+  EXPECT_NE(asAdministrator, nullptr) << GetLastError();
+  if (asAdministrator != nullptr) CloseHandle(asAdministrator);
+  CloseHandle(event);
 }
 
 TEST_F(CabinetThread, SignalReadyEventSetsItForGood) {
@@ -501,13 +547,8 @@ TEST_F(CabinetThread, SignalReadyEventSetsItForGood) {
   SignalReadyEvent();
   EXPECT_TRUE(IsSignalled(held));
   EXPECT_TRUE(IsSignalled(held));
-  // Creating it again finds the existing object: the initial state asked for has no effect.
-  HANDLE again = CreateReadyEvent();
-  ASSERT_NE(again, nullptr);
-  EXPECT_TRUE(IsSignalled(again));
   SignalReadyEvent();
   EXPECT_TRUE(IsSignalled(held));
-  CloseHandle(again);
   CloseHandle(held);
   // SignalReadyEvent closed its own handles: with ours closed the object is gone.
   HANDLE left = OpenReadyEvent();

@@ -28,7 +28,9 @@
 #include "import_patch.h"
 #include "payload/cabinet_thread.h"
 #include "payload/resource_writer.h"
-#include "payload/staged_file_guard.h"
+#include "payload/error_box.h"
+#include "payload/held_folders.h"
+#include "payload/locked_payload_files.h"
 
 namespace {
 

@@ -10,7 +10,9 @@
 #include "import_patch.h"
 #include "message_box_watcher.h"
 #include "payload/resource_writer.h"
-#include "payload/staged_file_guard.h"
+#include "payload/error_box.h"
+#include "payload/held_folders.h"
+#include "payload/locked_payload_files.h"
 #include "test_support.h"
 
 namespace {

@@ -12,7 +12,9 @@
 #include <vector>
 
 #include "import_patch.h"
-#include "payload/staged_file_guard.h"
+#include "payload/error_box.h"
+#include "payload/held_folders.h"
+#include "payload/locked_payload_files.h"
 #include "payload/staging_folder.h"
 #include "test_support.h"
 
@@ -131,6 +133,15 @@ std::string BaseOfLength(size_t length) {
   return base;
 }
 
+// A folder of exactly length characters below folder, made (the platform makes none of
+// more than 247 characters; such a base stays a name only).
+std::string ExistingBaseOfLength(const std::string& folder, size_t length) {
+  std::string base = folder + "\\";
+  while (base.size() < length) base += static_cast<char>('a' + base.size() % 26);
+  CreateDirectoryA(base.c_str(), nullptr);
+  return base;
+}
+
 class StagingFolder : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -140,6 +151,7 @@ class StagingFolder : public ::testing::Test {
     GetCurrentDirectoryA(sizeof previousDirectory_, previousDirectory_);
     ASSERT_TRUE(SetCurrentDirectoryA("C:\\windows"));
     scratch_ = MakeScratchFolder("staging-folder");
+    ReleaseStagedHoldsForTesting();
     askedLibraries.clear();
     libraryFiles.clear();
     for (const char* variable : kFakeVariables) SetEnvironmentVariableA(variable, nullptr);
@@ -150,7 +162,10 @@ class StagingFolder : public ::testing::Test {
     for (const char* variable : kFakeVariables) SetEnvironmentVariableA(variable, nullptr);
     libraryFiles.clear();
   }
+  // Each use of other libraries stands for a new run of the wrapper: the user data folder is
+  // looked up once per run.
   void UseLibraries(const std::map<std::string, std::string>& files) {
+    ReleaseStagedHoldsForTesting();
     libraryFiles = files;
     askedLibraries.clear();
     SetEnvironmentVariableA("FAKE_SHELL_CALLS", nullptr);
@@ -298,8 +313,8 @@ TEST_F(StagingFolder, NoAnswerLeavesTheBaseEmpty) {
     EXPECT_TRUE(IsDirectory(std::string("C:") + kChain));
     Prepared cabinet = Cabinet("sr160320");
     EXPECT_EQ(cabinet.path, CabinetOf("", "sr160320"));
-    // Each operation looks the folder up anew, and only in shell32.dll.
-    EXPECT_EQ(askedLibraries, std::vector<std::string>(3, "shell32.dll"));
+    // Once for the direct call, once in the run, and only in shell32.dll.
+    EXPECT_EQ(askedLibraries, std::vector<std::string>(2, "shell32.dll"));
     ExpectFakesReleased();
   }
   if (!rootChainExisted) DeleteTree("C:\\Orvik");
@@ -472,12 +487,17 @@ TEST_F(StagingChain, Amd64FlagNamesTheX64Folder) {
 }
 
 TEST_F(StagingChain, OnlyThePackageCreatesTheBaseFolder) {
+  // A base that cannot be held is no base to build on: the cabinet's preparation, which does
+  // not create it, refuses it.
   const std::string base = scratch_ + "\\NotYetThere";
+  DeleteTree(base);
   AnswerBase(base);
   Prepared cabinet = Cabinet("sj160320");
-  EXPECT_EQ(cabinet.result, 1);
-  EXPECT_EQ(cabinet.path, CabinetOf(base, "sj160320"));
+  EXPECT_EQ(cabinet.result, 0);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+  EXPECT_EQ(cabinet.path, "");
   EXPECT_FALSE(PathExists(base));
+  AnswerBase(base);
   Prepared package = Package();
   EXPECT_EQ(package.result, 1);
   ExpectChainExists(base);
@@ -531,7 +551,8 @@ TEST_F(StagingChain, PathOf259FitsAndOf260IsRefusedWhole) {
   for (const Row& row : rows) {
     SCOPED_TRACE(std::string(row.package ? "package" : "cabinet") + (row.amd64 ? " x64" : "") +
                  ", base of " + std::to_string(row.baseLength));
-    const std::string base = BaseOfLength(row.baseLength);
+    // The base is held before anything is built on it, so it must exist.
+    const std::string base = ExistingBaseOfLength(scratch_, row.baseLength);
     AnswerBase(base);
     Prepared prepared = row.package ? Package(row.amd64) : Cabinet("ss160320", row.amd64);
     if (row.fits) {

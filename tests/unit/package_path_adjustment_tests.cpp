@@ -60,29 +60,39 @@ TEST(ReplaceSameLengthTest, BytesAfterTheTerminatorAreNotTouched) {
 
 struct AdjustCase {
   const char* enginePath;
+  const char* systemFolder;
   std::string packagePath;
   std::string expected;
 };
 
-TEST(AdjustPackagePathForEngineTest, OnlyAnEngineUnderSysWOW64ChangesThePackagePath) {
+TEST(AdjustPackagePathForEngineTest, OnlyAPackageBelowTheSystemFolderIsNamedThroughSysWOW64) {
   const char* wow = "C:\\Windows\\SysWOW64\\msiexec.exe";
+  const char* system = "C:\\Windows\\system32";
   const AdjustCase cases[] = {
-      {wow, "C:\\Windows\\system32\\config\\systemprofile\\p.msi",
+      // A service account's profile below the system folder.
+      {wow, system, "C:\\Windows\\system32\\config\\systemprofile\\p.msi",
        "C:\\Windows\\SysWOW64\\config\\systemprofile\\p.msi"},
-      {wow, "C:\\a\\system32\\b\\system32\\p.msi", "C:\\a\\SysWOW64\\b\\system32\\p.msi"},
-      {wow, "C:\\Windows\\System32\\p.msi", "C:\\Windows\\System32\\p.msi"},
-      {wow, "C:\\Users\\Ann\\AppData\\LocalLow\\p.msi", "C:\\Users\\Ann\\AppData\\LocalLow\\p.msi"},
-      {"D:\\SysWOW64x\\msiexec.exe", "C:\\system32\\p.msi", "C:\\SysWOW64\\p.msi"},
-      {"C:\\Windows\\system32\\msiexec.exe", "C:\\Windows\\system32\\p.msi", "C:\\Windows\\system32\\p.msi"},
-      {"C:\\Windows\\syswow64\\msiexec.exe", "C:\\Windows\\system32\\p.msi", "C:\\Windows\\system32\\p.msi"},
-      {"C:\\Windows\\SYSWOW64\\msiexec.exe", "C:\\Windows\\system32\\p.msi", "C:\\Windows\\system32\\p.msi"},
-      {"", "C:\\Windows\\system32\\p.msi", "C:\\Windows\\system32\\p.msi"},
+      {wow, "C:\\WINDOWS\\system32", "c:\\windows\\system32\\config\\p.msi", "c:\\windows\\SysWOW64\\config\\p.msi"},
+      // Only the system folder's own name; a "system32" further down stays.
+      {wow, system, "C:\\Windows\\system32\\config\\system32\\p.msi",
+       "C:\\Windows\\SysWOW64\\config\\system32\\p.msi"},
+      // A folder of the user's that is named system32 is no redirection.
+      {wow, system, "C:\\Users\\Ann\\system32\\LocalLow\\p.msi", "C:\\Users\\Ann\\system32\\LocalLow\\p.msi"},
+      {wow, system, "D:\\Windows\\system32\\p.msi", "D:\\Windows\\system32\\p.msi"},
+      {wow, system, "C:\\Windows\\system32x\\p.msi", "C:\\Windows\\system32x\\p.msi"},
+      {wow, system, "C:\\Windows\\system32", "C:\\Windows\\system32"},
+      // The same folder spelt with a capital S is left alone, as is any engine elsewhere.
+      {wow, system, "C:\\Windows\\System32\\p.msi", "C:\\Windows\\System32\\p.msi"},
+      {"C:\\Windows\\system32\\msiexec.exe", system, "C:\\Windows\\system32\\p.msi", "C:\\Windows\\system32\\p.msi"},
+      {"C:\\Windows\\syswow64\\msiexec.exe", system, "C:\\Windows\\system32\\p.msi", "C:\\Windows\\system32\\p.msi"},
+      {"", system, "C:\\Windows\\system32\\p.msi", "C:\\Windows\\system32\\p.msi"},
+      {wow, "", "C:\\Windows\\system32\\p.msi", "C:\\Windows\\system32\\p.msi"},
   };
   for (const AdjustCase& c : cases) {
     GuardedBuffer packagePath(260);
     packagePath.Set(c.packagePath);
-    AdjustPackagePathForEngine(packagePath.data(), c.enginePath);
-    EXPECT_EQ(c.expected, packagePath.Text()) << c.enginePath << " / " << c.packagePath;
+    AdjustPackagePathForEngine(packagePath.data(), c.enginePath, c.systemFolder);
+    EXPECT_EQ(c.expected, packagePath.Text()) << c.enginePath << " / " << c.systemFolder << " / " << c.packagePath;
     EXPECT_TRUE(packagePath.GuardIntact());
   }
 }

@@ -1,138 +1,14 @@
-#include "staged_file_guard.h"
+#include "locked_payload_files.h"
 
 #include <string.h>
 
 #include "../support/library_loading.h"
 #include "../support/text_buffer.h"
-#include "resource_writer.h"
+#include "error_box.h"
+#include "held_folders.h"
 #include "staging_folder.h"
 
 namespace {
-
-// --- Held folders ---------------------------------------------------------------------
-
-// Folders held until the process ends, by the path text they were asked for, with the path
-// where each really lies. Both threads add to it and read it without a lock: a slot is
-// claimed atomically and marked ready only once it is filled. A folder past the last slot
-// stays held all the same; it is only opened again when asked for again.
-struct HeldFolder {
-  char path[kPathCapacity];
-  char realPath[kPathCapacity];
-  HANDLE handle;
-  volatile LONG ready;
-};
-constexpr LONG kHeldFolderSlots = 16;
-HeldFolder heldFolders[kHeldFolderSlots];
-volatile LONG heldFolderCount = 0;
-
-// Folders are named without trailing backslashes here (see WithoutTrailingBackslash).
-const HeldFolder* FindHeldFolder(const char* name) {
-  LONG count = heldFolderCount < kHeldFolderSlots ? heldFolderCount : kHeldFolderSlots;
-  for (LONG i = 0; i < count; ++i) {
-    if (heldFolders[i].ready && strcmp(heldFolders[i].path, name) == 0) return &heldFolders[i];
-  }
-  return nullptr;
-}
-
-void RememberHeldFolder(const char* name, const char* realPath, HANDLE handle) {
-  LONG slot = InterlockedIncrement(&heldFolderCount) - 1;
-  if (slot >= kHeldFolderSlots) return;
-  HeldFolder& held = heldFolders[slot];
-  CopyText(held.path, sizeof held.path, name);
-  CopyText(held.realPath, sizeof held.realPath, realPath);
-  held.handle = handle;
-  InterlockedExchange(&held.ready, 1);
-}
-
-// The path without trailing backslashes: asked with one, the platform may look through a
-// link at its target (Wine does) and report a plain folder.
-void WithoutTrailingBackslash(char* name, const char* path) {
-  if (!CopyText(name, kPathCapacity, path)) {
-    name[0] = '\0';
-    return;
-  }
-  size_t length = strlen(name);
-  while (length > 1 && name[length - 1] == '\\' && name[length - 2] != ':') name[--length] = '\0';
-}
-
-// Read access without delete sharing: while the handle is open the folder can be neither
-// deleted nor renamed, so nothing else can take its place. (A handle with attribute access
-// only would not count in the platform's sharing checks.)
-HANDLE OpenFolderToHold(const char* name, DWORD linkFlag) {
-  return CreateFileA(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                     FILE_FLAG_BACKUP_SEMANTICS | linkFlag, nullptr);
-}
-
-// Attributes and reparse tag of an open file. Systems before version 6 tell no tag: a
-// reparse point there counts as a link.
-void AttributesOf(HANDLE file, DWORD* attributes, DWORD* reparseTag) {
-  typedef BOOL(WINAPI * GetInformationByHandleExFunction)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
-  auto getInformationEx = LookUpFunction<GetInformationByHandleExFunction>(
-      GetModuleHandleA("kernel32.dll"), "GetFileInformationByHandleEx");
-  FILE_ATTRIBUTE_TAG_INFO tag;
-  BY_HANDLE_FILE_INFORMATION information;
-  *attributes = 0;
-  *reparseTag = 0;
-  if (getInformationEx != nullptr && getInformationEx(file, FileAttributeTagInfo, &tag, sizeof tag)) {
-    *attributes = tag.FileAttributes;
-    *reparseTag = tag.ReparseTag;
-  } else if (GetFileInformationByHandle(file, &information)) {
-    *attributes = information.dwFileAttributes;
-    *reparseTag = IO_REPARSE_TAG_MOUNT_POINT;
-  }
-}
-
-// Where an open folder really lies, as a plain path (no "\\?\" prefix): 1 when path holds
-// it, 0 when the platform cannot tell (systems before version 6), -1 when it does not fit.
-int RealPathOf(HANDLE folder, char* path) {
-  typedef DWORD(WINAPI * GetFinalPathFunction)(HANDLE, LPSTR, DWORD, DWORD);
-  auto getFinalPath = LookUpFunction<GetFinalPathFunction>(
-      GetModuleHandleA("kernel32.dll"), "GetFinalPathNameByHandleA");
-  if (getFinalPath == nullptr) return 0;
-  char final[kPathCapacity + 8] = {};
-  DWORD length = getFinalPath(folder, final, sizeof final, 0 /* FILE_NAME_NORMALIZED, VOLUME_NAME_DOS */);
-  if (length == 0) return 0;
-  if (length >= sizeof final) return -1;
-  int fits;
-  if (strncmp(final, "\\\\?\\UNC\\", 8) == 0) {
-    fits = FormatText(path, kPathCapacity, "\\\\%s", final + 8);
-  } else if (strncmp(final, "\\\\?\\", 4) == 0) {
-    fits = CopyText(path, kPathCapacity, final + 4);
-  } else {
-    fits = CopyText(path, kPathCapacity, final);
-  }
-  return fits ? 1 : -1;
-}
-
-// 1 when realPath differs from name only as the platform's file system redirection makes it
-// differ: a 32-bit program on 64-bit Windows that names the system folder reaches SysWOW64.
-// That is no link, and the package path adjustment expects the name as given.
-int IsRedirectedSystemPath(const char* realPath, const char* name) {
-  typedef UINT(WINAPI * GetSystemWow64DirectoryFunction)(LPSTR, UINT);
-  auto getSystemWow64Directory = LookUpFunction<GetSystemWow64DirectoryFunction>(
-      GetModuleHandleA("kernel32.dll"), "GetSystemWow64DirectoryA");
-  char system[kPathCapacity] = {};
-  char wow64[kPathCapacity] = {};
-  UINT systemLength = GetSystemDirectoryA(system, sizeof system);
-  UINT wow64Length = getSystemWow64Directory != nullptr ? getSystemWow64Directory(wow64, sizeof wow64) : 0;
-  if (systemLength == 0 || systemLength >= sizeof system || wow64Length == 0 || wow64Length >= sizeof wow64) {
-    return 0;
-  }
-  char start[kPathCapacity] = {};
-  if (strlen(name) < systemLength || (name[systemLength] != '\\' && name[systemLength] != '\0')) return 0;
-  memcpy(start, name, systemLength);
-  if (lstrcmpiA(start, system) != 0) return 0;
-  char redirected[kPathCapacity] = {};
-  return FormatText(redirected, sizeof redirected, "%s%s", wow64, name + systemLength) &&
-         lstrcmpiA(redirected, realPath) == 0;
-}
-
-int Refuse(DWORD reason) {
-  SetLastError(reason);
-  return 0;
-}
-
-// --- Locked and compared files ----------------------------------------------------------
 
 // Written files are compared through views of this size, small enough for a 32-bit process,
 // a piece at a time; smaller files are read into a buffer of the read size.
@@ -159,10 +35,11 @@ HANDLE LockWrittenFile(const char* path, DWORD size) {
   HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (file == INVALID_HANDLE_VALUE) FailWithSystemError(kContextReopenFile);
-  DWORD attributes = 0;
-  DWORD reparseTag = 0;
-  AttributesOf(file, &attributes, &reparseTag);
-  if (IsLinkReparseTag(attributes, reparseTag)) FailWithError(ERROR_ACCESS_DENIED, kContextReopenFile);
+  if (IsOpenLink(file)) FailWithError(ERROR_ACCESS_DENIED, kContextReopenFile);
+  // The file must be the one in its held folder: had that folder been turned into a link
+  // before the file was made, the file lies elsewhere and the name leads nowhere once the
+  // link is gone again.
+  if (!LiesInHeldFolder(file, path)) FailWithSystemError(kContextReopenFile);
   LARGE_INTEGER fileSize;
   if (!GetFileSizeEx(file, &fileSize)) FailWithSystemError(kContextReopenFile);
   if (fileSize.QuadPart != size) FailWithError(ERROR_FILE_CORRUPT, kContextVerifyFile);
@@ -280,68 +157,34 @@ void CompareLater(HANDLE file, const BYTE* bytes, DWORD size) {
   CompareAndHold(file, bytes, size, false);
 }
 
+// Moves the name that the open handle stands for to a name of its own in the same folder,
+// so that the payload's name is free at once even when the removal has to wait: a file
+// that a scanner still has open when its name is removed stays "delete pending", and a new
+// file of that name cannot be made until the scanner lets go. Returns 1 when it moved.
+int MoveOutOfTheWay(HANDLE existing, const char* path) {
+  typedef BOOL(WINAPI * SetInformationByHandleFunction)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
+  auto setInformation = LookUpFunction<SetInformationByHandleFunction>(GetModuleHandleA("kernel32.dll"),
+                                                                       "SetFileInformationByHandle");
+  if (setInformation == nullptr) return 0;
+  static volatile LONG moved = 0;
+  char aside[kPathCapacity];
+  if (!FormatText(aside, sizeof aside, "%s.%u-%u.removed", path, static_cast<unsigned>(GetCurrentProcessId()),
+                  static_cast<unsigned>(InterlockedIncrement(&moved)))) {
+    return 0;
+  }
+  struct {
+    FILE_RENAME_INFO info;
+    WCHAR room[kPathCapacity];
+  } rename = {};
+  int length = MultiByteToWideChar(CP_ACP, 0, aside, -1, rename.info.FileName, kPathCapacity);
+  if (length == 0) return 0;
+  rename.info.ReplaceIfExists = FALSE;
+  rename.info.RootDirectory = nullptr;
+  rename.info.FileNameLength = static_cast<DWORD>((length - 1) * sizeof(WCHAR));
+  return setInformation(existing, FileRenameInfo, &rename, sizeof rename) ? 1 : 0;
+}
+
 }  // namespace
-
-int IsLinkReparseTag(DWORD attributes, DWORD reparseTag) {
-  return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && IsReparseTagNameSurrogate(reparseTag);
-}
-
-int HoldUserDataFolder(char* folder) {
-  char name[kPathCapacity];
-  WithoutTrailingBackslash(name, folder);
-  const HeldFolder* held = FindHeldFolder(name);
-  if (held != nullptr) return CopyText(folder, kPathCapacity, held->realPath);
-  // Opened through any link on the way: a user may have moved the folder. What matters is
-  // where it lies now, and that the paths built on it pass through no link.
-  HANDLE handle = OpenFolderToHold(name, 0);
-  if (handle == INVALID_HANDLE_VALUE) return 1;
-  char realPath[kPathCapacity];
-  int located = RealPathOf(handle, realPath);
-  if (located < 0) {
-    CloseHandle(handle);
-    return Refuse(ERROR_FILENAME_EXCED_RANGE);
-  }
-  // Spelt as the platform gave it unless the folder lies elsewhere.
-  if (located == 0 || lstrcmpiA(realPath, name) == 0 || IsRedirectedSystemPath(realPath, name)) {
-    CopyText(realPath, sizeof realPath, folder);
-  }
-  RememberHeldFolder(name, realPath, handle);
-  return CopyText(folder, kPathCapacity, realPath);
-}
-
-int HoldStagingFolder(const char* path) {
-  char name[kPathCapacity];
-  WithoutTrailingBackslash(name, path);
-  if (FindHeldFolder(name) != nullptr) return 1;
-  HANDLE handle = OpenFolderToHold(name, FILE_FLAG_OPEN_REPARSE_POINT);
-  if (handle == INVALID_HANDLE_VALUE) {
-    DWORD error = GetLastError();
-    // Not there: the writes into it would find no folder.
-    return Refuse(error == ERROR_FILE_NOT_FOUND ? ERROR_PATH_NOT_FOUND : error);
-  }
-  // Checked through the handle that holds it, so what was checked is what stays.
-  DWORD attributes = 0;
-  DWORD reparseTag = 0;
-  AttributesOf(handle, &attributes, &reparseTag);
-  // Wine opens through a folder link whatever the flags say, and only the name shows it: a
-  // name that is a reparse point while the folder held is none was a link.
-  DWORD nameAttributes = GetFileAttributesA(name);
-  int reachedThroughLink = nameAttributes != INVALID_FILE_ATTRIBUTES &&
-                           (nameAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
-                           !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-  DWORD refusal = ERROR_SUCCESS;
-  if (IsLinkReparseTag(attributes, reparseTag) || reachedThroughLink) {
-    refusal = ERROR_ACCESS_DENIED;
-  } else if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    refusal = ERROR_PATH_NOT_FOUND;
-  }
-  if (refusal != ERROR_SUCCESS) {
-    CloseHandle(handle);
-    return Refuse(refusal);
-  }
-  RememberHeldFolder(name, name, handle);
-  return 1;
-}
 
 void MakeRoomForPayloadFile(const char* path) {
   // The file goes into a held folder only: its own folder is held now unless the staging
@@ -356,7 +199,7 @@ void MakeRoomForPayloadFile(const char* path) {
   } else {
     *last = '\0';
   }
-  if (!HoldStagingFolder(folder)) FailWithError(GetLastError(), kContextCreateFile);
+  if (!HoldStagingFolder(folder)) FailWithSystemError(kContextCreateFile);
 
   // The link itself, never its target; a hard link's other names keep the file. Shared with
   // nobody, so a file that anyone has open stays (in use: 32), and the name is gone once
@@ -368,6 +211,8 @@ void MakeRoomForPayloadFile(const char* path) {
     if (error == ERROR_FILE_NOT_FOUND) return;
     FailWithError(error, kContextCreateFile);
   }
+  // Where it cannot move, it is removed in place as before.
+  MoveOutOfTheWay(existing, path);
   CloseHandle(existing);
 }
 
@@ -409,10 +254,5 @@ void ReleaseStagedHoldsForTesting() {
   LONG files = heldFileCount < kHeldFileSlots ? heldFileCount : kHeldFileSlots;
   for (LONG i = 0; i < files; ++i) CloseHandle(heldFiles[i]);
   heldFileCount = 0;
-  LONG folders = heldFolderCount < kHeldFolderSlots ? heldFolderCount : kHeldFolderSlots;
-  for (LONG i = 0; i < folders; ++i) {
-    if (heldFolders[i].ready) CloseHandle(heldFolders[i].handle);
-    heldFolders[i].ready = 0;
-  }
-  heldFolderCount = 0;
+  ReleaseHeldFoldersForTesting();
 }
