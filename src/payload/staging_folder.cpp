@@ -2,6 +2,7 @@
 
 #include <shlobj.h>
 #include <string.h>
+#include <wchar.h>
 
 #include "../support/exact_narrow_path.h"
 #include "../support/library_loading.h"
@@ -27,6 +28,8 @@ const GUID kFolderLocalAppData = {
 typedef HRESULT(WINAPI* GetKnownFolderPathFunction)(const GUID&, DWORD, HANDLE, PWSTR, UINT);
 typedef HRESULT(WINAPI* GetFolderPathFunction)(HWND, int, HANDLE, DWORD, LPSTR);
 typedef BOOL(WINAPI* GetSpecialFolderPathFunction)(HWND, LPSTR, int, BOOL);
+typedef HRESULT(WINAPI* GetFolderPathWideFunction)(HWND, int, HANDLE, DWORD, LPWSTR);
+typedef BOOL(WINAPI* GetSpecialFolderPathWideFunction)(HWND, LPWSTR, int, BOOL);
 
 // The lookups below write at most 260 bytes; a result without a terminator inside the
 // buffer would be a path cut short, so it counts as one that does not fit.
@@ -35,6 +38,27 @@ int EndsInsideBuffer(char* buffer) {
   buffer[0] = '\0';
   SetLastError(ERROR_FILENAME_EXCED_RANGE);
   return 0;
+}
+
+// A folder the system gave as wide text (260 characters at most, terminator included), into
+// buffer exactly or by its short name: the "A" lookups would hand over a best-fit look-alike,
+// possibly another user's folder. An empty answer leaves buffer as it was.
+int TakeWideFolder(const WCHAR* wide, char* buffer) {
+  if (wmemchr(wide, L'\0', kPathCapacity) == nullptr) {
+    buffer[0] = '\0';
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return 0;
+  }
+  if (wide[0] == L'\0') return 1;
+  char converted[kPathCapacity] = {};
+  if (!ConvertWidePathExactly(wide, converted, sizeof converted) || !CopyText(buffer, kPathCapacity, converted)) {
+    DWORD reason = GetLastError() == ERROR_NO_UNICODE_TRANSLATION ? ERROR_NO_UNICODE_TRANSLATION
+                                                                   : ERROR_FILENAME_EXCED_RANGE;
+    buffer[0] = '\0';
+    SetLastError(reason);
+    return 0;
+  }
+  return 1;
 }
 
 // Ends a preparation: the buffer is emptied and the reason left as the last error.
@@ -126,23 +150,31 @@ int GetLocalLowFolder(char* buffer) {
 
 int GetProfileFolder(char* buffer) {
   if (buffer == nullptr) return 1;
-  DWORD length = GetEnvironmentVariableA("USERPROFILE", buffer, kPathCapacity);
+  WCHAR wide[kPathCapacity] = {};
+  DWORD length = GetEnvironmentVariableW(L"USERPROFILE", wide, kPathCapacity);
   if (length >= kPathCapacity) return Refuse(buffer);
   if (length == 0) {
-    length = GetWindowsDirectoryA(buffer, kPathCapacity);
+    length = GetWindowsDirectoryW(wide, kPathCapacity);
     if (length >= kPathCapacity) return Refuse(buffer);
   }
-  return 1;
+  return TakeWideFolder(wide, buffer);
 }
 
 int GetUserDataFolder(char* buffer) {
   if (IsNtVersion6()) return GetLocalLowFolder(buffer);
 
   int fits = 1;
+  // The wide form of each lookup where the library has it, so that the answer converts
+  // exactly; the narrow one otherwise.
+  WCHAR wide[kPathCapacity] = {};
   HMODULE loaded = folderLibraryLoader("shfolder.dll");
   if (loaded != nullptr) {
+    auto getFolderPathWide = LookUpFunction<GetFolderPathWideFunction>(loaded, "SHGetFolderPathW");
     auto getFolderPath = LookUpFunction<GetFolderPathFunction>(loaded, "SHGetFolderPathA");
-    if (getFolderPath != nullptr) {
+    if (getFolderPathWide != nullptr) {
+      getFolderPathWide(nullptr, kFolderAppData, nullptr, 0, wide);
+      fits = TakeWideFolder(wide, buffer);
+    } else if (getFolderPath != nullptr) {
       getFolderPath(nullptr, kFolderAppData, nullptr, 0, buffer);
       fits = EndsInsideBuffer(buffer);
     } else {
@@ -150,9 +182,14 @@ int GetUserDataFolder(char* buffer) {
     }
   } else {
     loaded = folderLibraryLoader("shell32.dll");
+    auto getSpecialFolderPathWide =
+        LookUpFunction<GetSpecialFolderPathWideFunction>(loaded, "SHGetSpecialFolderPathW");
     GetSpecialFolderPathFunction getSpecialFolderPath =
         LookUpFunction<GetSpecialFolderPathFunction>(loaded, "SHGetSpecialFolderPathA");
-    if (getSpecialFolderPath != nullptr) {
+    if (getSpecialFolderPathWide != nullptr) {
+      getSpecialFolderPathWide(nullptr, wide, kFolderAppData, TRUE);
+      fits = TakeWideFolder(wide, buffer);
+    } else if (getSpecialFolderPath != nullptr) {
       getSpecialFolderPath(nullptr, buffer, kFolderAppData, TRUE);
       fits = EndsInsideBuffer(buffer);
     } else {
