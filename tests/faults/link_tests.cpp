@@ -231,6 +231,36 @@ TEST_F(LinkedChain, UserDataFolderIsLookedUpOncePerRun) {
   ReleaseStagedHoldsForTesting();
 }
 
+TEST_F(LinkedChain, AUserDataFolderOutsideTheCodePageIsUsedByItsShortName) {
+  // "Łukasz" has no counterpart in this prefix's code page (1252); its best-fit look-alike
+  // "Lukasz" would be another folder, possibly another user's. The folder's short name
+  // reaches it exactly.
+  const std::string scratch = MakeScratchFolder("outside-code-page");
+  std::wstring wideScratch(scratch.begin(), scratch.end());
+  const std::wstring wideLocalLow = wideScratch + L"\\\x141ukasz";
+  ASSERT_TRUE(CreateDirectoryW(wideLocalLow.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+  WCHAR shortForm[MAX_PATH] = {};
+  ASSERT_GT(GetShortPathNameW(wideLocalLow.c_str(), shortForm, MAX_PATH), 0u);
+  char narrowShort[MAX_PATH] = {};
+  BOOL usedDefault = FALSE;
+  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, shortForm, -1, narrowShort, MAX_PATH, nullptr, &usedDefault);
+  ASSERT_FALSE(usedDefault) << "the short form itself does not convert";
+  UserShellFolder setting("");  // put back afterwards; the wide value below replaces it
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, UserShellFolder::kKey, 0, KEY_SET_VALUE, &key), ERROR_SUCCESS);
+  ASSERT_EQ(RegSetValueExW(key, L"{A520A1A4-1780-4FF6-BD18-167343C5AF16}", 0, REG_SZ,
+                           reinterpret_cast<const BYTE*>(wideLocalLow.c_str()),
+                           static_cast<DWORD>((wideLocalLow.size() + 1) * sizeof(WCHAR))),
+            ERROR_SUCCESS);
+  RegCloseKey(key);
+  char package[MAX_PATH] = {};
+  EXPECT_EQ(PreparePackagePath(package, 0), 1) << GetLastError();
+  EXPECT_EQ(std::string(package), std::string(narrowShort) + "\\Orvik\\Zelvan\\kzt1.6.0_32\\kzt1.6.0_32.msi");
+  EXPECT_TRUE(IsDirectory(std::string(narrowShort) + "\\Orvik\\Zelvan\\kzt1.6.0_32"));
+  EXPECT_FALSE(PathExists(scratch + "\\Lukasz")) << "the look-alike folder was made";
+  ReleaseStagedHoldsForTesting();
+}
+
 TEST_F(LinkedChain, AUserFolderNamedSystem32IsNotTheSystemFolder) {
   // The engine in a SysWOW64 folder, as a 32-bit wrapper finds it on 64-bit Windows, and the
   // user's LocalLow in a folder of the user's own that is named system32: the engine gets the
