@@ -177,33 +177,6 @@ TEST_F(LinkedChain, AFileAtALevelOfTheChainIsRefusedAsAMissingFolder) {
   }
 }
 
-// The LocalLow folder as the user's own settings name it (User Shell Folders).
-class UserShellFolder {
- public:
-  explicit UserShellFolder(const std::string& folder) {
-    had_ = ReadRegistryString(HKEY_CURRENT_USER, kKey, kLocalLow, &previous_);
-    Point(folder);
-  }
-  ~UserShellFolder() {
-    if (had_) {
-      SetRegistryValue(HKEY_CURRENT_USER, kKey, kLocalLow, REG_EXPAND_SZ, previous_.c_str(),
-                       static_cast<DWORD>(previous_.size() + 1));
-    } else {
-      DeleteRegistryValue(HKEY_CURRENT_USER, kKey, kLocalLow);
-    }
-  }
-  static bool Point(const std::string& folder) {
-    return SetRegistryValue(HKEY_CURRENT_USER, kKey, kLocalLow, REG_EXPAND_SZ, folder.c_str(),
-                            static_cast<DWORD>(folder.size() + 1));
-  }
-  static constexpr const char* kKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
-  static constexpr const char* kLocalLow = "{A520A1A4-1780-4FF6-BD18-167343C5AF16}";
-
- private:
-  bool had_ = false;
-  std::string previous_;
-};
-
 TEST_F(LinkedChain, UserDataFolderIsLookedUpOncePerRun) {
   // In this process, as the wrapper does it: once the package path is prepared, another
   // process points the user's LocalLow setting at a folder of its own. Every later path of
@@ -212,12 +185,12 @@ TEST_F(LinkedChain, UserDataFolderIsLookedUpOncePerRun) {
   const std::string other = MakeScratchFolder("looked-up-later") + "\\LocalLow";
   CreateDirectoryA(first.c_str(), nullptr);
   CreateDirectoryA(other.c_str(), nullptr);
-  UserShellFolder setting(first);
+  LocalLowOverride setting(first);
   char package[MAX_PATH] = {};
   ASSERT_EQ(PreparePackagePath(package, 0), 1) << GetLastError();
   const std::string staging = first + "\\Orvik\\Zelvan\\kzt1.6.0_32";
   ASSERT_EQ(std::string(package), staging + "\\kzt1.6.0_32.msi") << "the setting did not take effect";
-  ASSERT_TRUE(UserShellFolder::Point(other));
+  ASSERT_TRUE(LocalLowOverride::Point(other));
   for (const char* cabinet : kCabinets) {
     std::string name(cabinet, strlen(cabinet) - 4);
     char path[MAX_PATH] = {};
@@ -245,49 +218,14 @@ TEST_F(LinkedChain, AUserDataFolderOutsideTheCodePageIsUsedByItsShortName) {
   BOOL usedDefault = FALSE;
   WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, shortForm, -1, narrowShort, MAX_PATH, nullptr, &usedDefault);
   ASSERT_FALSE(usedDefault) << "the short form itself does not convert";
-  UserShellFolder setting("");  // put back afterwards; the wide value below replaces it
-  HKEY key = nullptr;
-  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, UserShellFolder::kKey, 0, KEY_SET_VALUE, &key), ERROR_SUCCESS);
-  ASSERT_EQ(RegSetValueExW(key, L"{A520A1A4-1780-4FF6-BD18-167343C5AF16}", 0, REG_SZ,
-                           reinterpret_cast<const BYTE*>(wideLocalLow.c_str()),
-                           static_cast<DWORD>((wideLocalLow.size() + 1) * sizeof(WCHAR))),
-            ERROR_SUCCESS);
-  RegCloseKey(key);
+  LocalLowOverride setting(scratch);
+  ASSERT_TRUE(LocalLowOverride::PointWide(wideLocalLow));
   char package[MAX_PATH] = {};
   EXPECT_EQ(PreparePackagePath(package, 0), 1) << GetLastError();
   EXPECT_EQ(std::string(package), std::string(narrowShort) + "\\Orvik\\Zelvan\\kzt1.6.0_32\\kzt1.6.0_32.msi");
   EXPECT_TRUE(IsDirectory(std::string(narrowShort) + "\\Orvik\\Zelvan\\kzt1.6.0_32"));
   EXPECT_FALSE(PathExists(scratch + "\\Lukasz")) << "the look-alike folder was made";
   ReleaseStagedHoldsForTesting();
-}
-
-TEST_F(LinkedChain, AUserFolderNamedSystem32IsNotTheSystemFolder) {
-  // The engine in a SysWOW64 folder, as a 32-bit wrapper finds it on 64-bit Windows, and the
-  // user's LocalLow in a folder of the user's own that is named system32: the engine gets the
-  // path where the package was staged, never a SysWOW64 twin that the user could fill.
-  const std::string scratch = MakeScratchFolder("user-system32");
-  const std::string localLow = scratch + "\\system32\\LocalLow";
-  CreateDirectoryA((scratch + "\\system32").c_str(), nullptr);
-  CreateDirectoryA(localLow.c_str(), nullptr);
-  const std::string engineFolder = scratch + "\\SysWOW64";
-  CreateDirectoryA(engineFolder.c_str(), nullptr);
-  ASSERT_TRUE(CopyFileA(StandinEngine().c_str(), (engineFolder + "\\msiexec.exe").c_str(), FALSE));
-  const std::string copies = MakeScratchFolder("user-system32-reads");
-  UserShellFolder setting(localLow);
-  InstallerLocationOverride location(engineFolder);
-  EnvironmentOverride recordFile("WRAPPER_STANDIN_RECORD", record_.c_str());
-  EnvironmentOverride copy("WRAPPER_STANDIN_COPY_DIR", copies.c_str());
-  ChildRun run = RunChild(Wrapper(), 60000);
-  ASSERT_TRUE(Started(run));
-  ASSERT_FALSE(run.timedOut);
-  EXPECT_TRUE(run.boxes.empty()) << DescribeBoxes(run);
-  EXPECT_EQ(run.exitCode, 0);
-  std::vector<std::string> lines = SplitLines(ReadFileText(record_));
-  ASSERT_GE(lines.size(), 1u);
-  const std::string package = localLow + "\\Orvik\\Zelvan\\kzt1.6.0_32\\kzt1.6.0_32.msi";
-  EXPECT_EQ(lines[0], "\"" + engineFolder + "\\msiexec.exe\" /i \"" + package + "\"  WRAPPER=1");
-  EXPECT_TRUE(SameBytes(copies + "\\0\\kzt1.6.0_32.msi", PayloadFile("kzt1.6.0_32.msi")));
-  for (const char* cabinet : kCabinets) EXPECT_TRUE(SameBytes(copies + "\\0\\" + cabinet, PayloadFile(cabinet)));
 }
 
 TEST_F(LinkedChain, UserDataFolderReachedThroughALinkIsUsedWhereItReallyIs) {

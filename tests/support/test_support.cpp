@@ -278,3 +278,54 @@ EnvironmentOverride::EnvironmentOverride(const char* name, const char* value) : 
 EnvironmentOverride::~EnvironmentOverride() {
   SetEnvironmentVariableA(name_.c_str(), hadValue_ ? old_.c_str() : nullptr);
 }
+
+namespace {
+const char kUserShellFolders[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+const char kShellFolders[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+const char kLocalLowName[] = "{A520A1A4-1780-4FF6-BD18-167343C5AF16}";
+}  // namespace
+
+LocalLowOverride::LocalLowOverride(const std::string& folder) {
+  saved_[0].key = kUserShellFolders;
+  saved_[1].key = kShellFolders;
+  for (Saved& saved : saved_) Save(&saved);
+  Point(folder);
+}
+
+LocalLowOverride::~LocalLowOverride() {
+  for (Saved& saved : saved_) {
+    if (saved.present) {
+      SetRegistryValue(HKEY_CURRENT_USER, saved.key, kLocalLowName, saved.type, saved.data.data(),
+                       static_cast<DWORD>(saved.data.size()));
+    } else {
+      DeleteRegistryValue(HKEY_CURRENT_USER, saved.key, kLocalLowName);
+    }
+  }
+}
+
+bool LocalLowOverride::Point(const std::string& folder) {
+  return SetRegistryValue(HKEY_CURRENT_USER, kUserShellFolders, kLocalLowName, REG_EXPAND_SZ, folder.c_str(),
+                          static_cast<DWORD>(folder.size() + 1));
+}
+
+bool LocalLowOverride::PointWide(const std::wstring& folder) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, kUserShellFolders, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return false;
+  std::wstring name(kLocalLowName, kLocalLowName + sizeof kLocalLowName - 1);
+  bool set = RegSetValueExW(key, name.c_str(), 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(folder.c_str()),
+                            static_cast<DWORD>((folder.size() + 1) * sizeof(WCHAR))) == ERROR_SUCCESS;
+  RegCloseKey(key);
+  return set;
+}
+
+void LocalLowOverride::Save(Saved* saved) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, saved->key, 0, KEY_READ, &key) != ERROR_SUCCESS) return;
+  DWORD size = 0;
+  if (RegQueryValueExA(key, kLocalLowName, nullptr, &saved->type, nullptr, &size) == ERROR_SUCCESS) {
+    saved->data.resize(size);
+    saved->present =
+        RegQueryValueExA(key, kLocalLowName, nullptr, &saved->type, saved->data.data(), &size) == ERROR_SUCCESS;
+  }
+  RegCloseKey(key);
+}

@@ -90,6 +90,31 @@ class InstallerLocationOverride {
   std::vector<BYTE> data_;
 };
 
+// Points the LocalLow known folder of the current user at another folder for the life of
+// the object, as the user's own settings (User Shell Folders) may. Wine resolves it from
+// "User Shell Folders" (the folder must exist) and then writes what it found to "Shell
+// Folders"; both values are put back.
+class LocalLowOverride {
+ public:
+  explicit LocalLowOverride(const std::string& folder);
+  ~LocalLowOverride();
+  LocalLowOverride(const LocalLowOverride&) = delete;
+  LocalLowOverride& operator=(const LocalLowOverride&) = delete;
+  // Points it elsewhere while the object lives (as another process of the user may).
+  static bool Point(const std::string& folder);
+  static bool PointWide(const std::wstring& folder);
+
+ private:
+  struct Saved {
+    const char* key = nullptr;
+    bool present = false;
+    DWORD type = 0;
+    std::vector<BYTE> data;
+  };
+  static void Save(Saved* saved);
+  Saved saved_[2];
+};
+
 // Sets an environment variable for this process and its children for the life of the
 // object (an empty optional value removes it).
 class EnvironmentOverride {
