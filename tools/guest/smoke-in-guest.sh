@@ -41,4 +41,5 @@ bash /job/smoke-run.sh --wine /usr/lib/wine/wine --wineserver /usr/lib/wine/wine
   --prefix "$prefix" --exe /tmp/smoke/kzt-wrapper.exe --payload /tmp/smoke/payload \
   --identity /tmp/smoke/identity.txt --out /tmp/smoke/out
 EOF
-bash "$here/run-in-guest.sh" --share "$share" --time-limit 900 -- bash /job/job.sh
+bash "$here/run-in-guest.sh" --share "$share" --time-limit 900 --progress "smoke test in the guest" \
+  -- bash /job/job.sh
