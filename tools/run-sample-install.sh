@@ -97,7 +97,8 @@ print({0x14c: "i386", 0x8664: "amd64"}.get(pefile.PE(sys.argv[1], fast_load=True
     fi
   fi
   if [ "$guest" = 1 ]; then
-    exec bash "$root/tools/guest/smoke-in-guest.sh" --exe "$exe" --payload "$payload" --identity "$identity"
+    exec bash "$root/tools/guest/smoke-in-guest.sh" --exe "$exe" --payload "$payload" --identity "$identity" \
+      --timeline "$build_root/guest-timeline.svg"
   fi
   smoke_here "$exe" "$payload" "$identity"
   exit
@@ -143,7 +144,8 @@ if [ "$guest" = 1 ] || [ -z "$payload" ]; then
 fi
 if [ "$guest" = 1 ]; then
   exec bash "$root/tools/guest/smoke-in-guest.sh" --exe "$build_root/i686/kzt-wrapper.exe" \
-    --payload "$(payload_of i686)" --identity "$build_root/i686/kzt-wrapper.identity.txt"
+    --payload "$(payload_of i686)" --identity "$build_root/i686/kzt-wrapper.identity.txt" \
+    --timeline "$build_root/guest-timeline.svg"
 fi
 build_tree x86_64
 smoke_here "$build_root/x86_64/kzt-wrapper.exe" "$(payload_of x86_64)" \

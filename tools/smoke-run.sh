@@ -13,7 +13,8 @@
 # DIR     the Wine prefix: created when it does not exist; an existing one must be unused
 #         (a copy of a fresh one), since the checks read what the run left in it
 # FILE    the build's kzt-wrapper.identity.txt: the names the run must use
-# --out   where the server trace and the lists are kept (default: DIR/smoke)
+# --out   where the server trace, the lists and the timeline picture (timeline.svg, drawn by
+#         smoke-timeline.awk) are kept (default: DIR/smoke)
 #
 # Checks: the exit code; every staged file byte-identical to the payload; the engine started
 # before the last cabinet was written, the package waited on the ready event and read no
@@ -27,7 +28,7 @@
 # still run.
 set -uo pipefail
 
-usage() { sed -n '2,27p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
+usage() { sed -n '2,28p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
 wine="" wineserver="" prefix="" exe="" payload="" identity_file="" out="" limit=600
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -332,5 +333,9 @@ else
   echo "   (the payload carries no update service: its checks are skipped)"
 fi
 
+# The picture of what was checked, beside the trace: the same layout for every run.
+awk -v title="Smoke run of $(basename "$exe"), release ${identity[PRODUCT_VERSION]} (${identity[BUILD_STRING]}), exit code $code, $failures of $checks checks failed" \
+  -f "$here/smoke-timeline.awk" "$facts" >"$out/timeline.svg"
+section "Timeline of the run: $out/timeline.svg"
 section "smoke test: $checks checks, $failures failed"
 [ "$failures" -eq 0 ]
