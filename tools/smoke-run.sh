@@ -81,7 +81,7 @@ case ${identity[PAYLOAD_PLATFORM]:-} in
   *) needed=$machine ;;  # a payload not checked by the contract: nothing to compare
 esac
 if [ "$machine" != "$needed" ]; then
-  echo "smoke-run: $exe is a $machine executable, but its payload's packages are built for" \
+  echo "smoke-run: $exe is an $machine executable, but its payload's packages are built for" \
     "${identity[PAYLOAD_PLATFORM]} ($identity_file): nothing was run" >&2
   exit 2
 fi
