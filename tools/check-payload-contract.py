@@ -187,7 +187,7 @@ def folder_contents(cabinet, index):
     history = b""
     at = first
     for _ in range(blocks):
-        packed, unpacked = struct.unpack_from("<HH", cabinet.data, at + 4)
+        packed = struct.unpack_from("<H", cabinet.data, at + 4)[0]
         block = cabinet.data[at + 8 + cabinet.data_reserve:at + 8 + cabinet.data_reserve + packed]
         at += 8 + cabinet.data_reserve + packed
         if compression == 0:
