@@ -169,7 +169,7 @@ touch "$image/last-used"
 # Images of other inputs (other checkouts may still use them) go once unused for two weeks.
 find "$guest_cache" -mindepth 2 -maxdepth 2 -name last-used -mtime +14 -printf '%h\n' |
   while read -r old; do [ "$old" != "$image" ] && rm -rf "$old"; done
+rootfs_text=${rootfs_seconds:+$rootfs_seconds s}
 guest_say "guest image built in $((SECONDS - start)) s (root file system" \
-  "${rootfs_seconds:+$rootfs_seconds s}${rootfs_seconds:-kept from an earlier attempt}," \
-  "first boot $((SECONDS - boot_start)) s): $image"
+  "${rootfs_text:-kept from an earlier attempt}, first boot $((SECONDS - boot_start)) s): $image"
 echo "$image"
