@@ -2,6 +2,7 @@
 # A second release is one command away, and the build refuses a payload that does not fit:
 #  - tools/run-sample-install.sh builds the sample and the wrapper for 1.6.0_33 (build string
 #    1.6.0_33-b02), installs it end to end with the real engine and passes its smoke test;
+#  - its timeline picture shows every cabinet written and the engine's run;
 #  - every derived name follows: package, staging folder, cabinets, kit and runtime keys,
 #    manifest version and description, registration argument; no name of the default
 #    identity is left in the executables or in what the install left;
@@ -63,6 +64,15 @@ manifest_says() { grep -qaF -- "$1" "$smoke/i686/kzt-wrapper.exe"; }
 check "the i686 manifest carries version 6.0.330.2" manifest_says 'version="6.0.330.2"'
 check "the i686 manifest describes Zelvan(TM) Development Kit $version" \
   manifest_says "<description>Zelvan(TM) Development Kit $version</description>"
+# The timeline picture of the run names what it drew: every cabinet of this release and the
+# engine's run of its package.
+timeline_drawn() {
+  local svg=$prefix/smoke/timeline.svg name
+  for name in $cabinets "engine: kzt$version.msi (exit 0)"; do
+    grep -qF ">$name<" "$svg" || { echo "    $svg lacks $name"; return 1; }
+  done
+}
+check "the smoke test drew its timeline with the cabinets and the engine's run" timeline_drawn
 # The default identity's texts, wherever they could have stayed behind.
 no_default_names() {  # no_default_names FILE...
   ! grep -l -a -e '1\.6\.0_32' -e '160320' -e '6\.0\.320\.5' "$@"
