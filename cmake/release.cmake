@@ -2,7 +2,8 @@
 #  - the payload manifest beside it (kzt-wrapper.payload.txt): type, identifier, file name,
 #    size and SHA-256 of every payload resource, in the order of the resource table;
 #  - an Authenticode signature (SHA-256, osslsigncode) when a code-signing certificate is
-#    configured; without one the executable stays unsigned and the build says so.
+#    configured; without one the executable stays unsigned and the build says so;
+#  - the release summary (tools/release-summary.py), read from what these steps left.
 # Included by the top-level CMakeLists.txt after add_wrapper_executable(kzt_wrapper ...).
 
 set(WRAPPER_SIGN_PKCS12 "" CACHE FILEPATH
@@ -97,4 +98,9 @@ else()
             "$<TARGET_FILE_NAME:kzt_wrapper> is unsigned (no code-signing certificate configured)"
     VERBATIM)
 endif()
+# Last: what the steps above left, as a release engineer checks it.
+add_custom_command(TARGET kzt_wrapper POST_BUILD
+  COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tools/release-summary.py $<TARGET_FILE:kzt_wrapper>
+          --identity ${WRAPPER_IDENTITY_FILE} --manifest ${release_manifest}
+  VERBATIM)
 set_property(TARGET kzt_wrapper APPEND PROPERTY LINK_DEPENDS ${release_link_depends})

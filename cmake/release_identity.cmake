@@ -5,6 +5,7 @@
 #   WRAPPER_PRODUCT_VERSION   <major>.<minor>.<micro>_<update>, four decimal numbers
 #   WRAPPER_BUILD_STRING      the product version, "-b" and the build number
 #   WRAPPER_MANIFEST_VERSION  four numbers; empty: <minor>.<micro>.<update>0.<build number>
+#   WRAPPER_UPDATE_SERVICE    yes or no: whether the release carries the update service
 # Results: the WRAPPER_RELEASE_* variables below, ${WRAPPER_GENERATED_DIR}/release_identity.h
 # for the code and ${WRAPPER_GENERATED_DIR}/release-identity.txt for the scripts.
 
@@ -22,6 +23,8 @@ set(WRAPPER_BUILD_STRING "" CACHE STRING
     "Build string, the product version followed by -b<number>; empty: ${identity_default_BUILD_STRING}")
 set(WRAPPER_MANIFEST_VERSION "" CACHE STRING
     "Assembly version of the manifest, four numbers; empty: <minor>.<micro>.<update>0.<build number>")
+set(WRAPPER_UPDATE_SERVICE "" CACHE STRING
+    "Whether the release carries the update service (au.msi, au.cab): yes or no; empty: ${identity_default_UPDATE_SERVICE}")
 
 function(refuse_identity)
   string(JOIN "" text ${ARGN})
@@ -98,6 +101,16 @@ foreach(identity_part ${CMAKE_MATCH_1} ${CMAKE_MATCH_2} ${CMAKE_MATCH_3} ${CMAKE
 endforeach()
 set(WRAPPER_RELEASE_MANIFEST_VERSION "${identity_manifest}")
 
+# The payload contract refuses a release without au.msi unless its identity says so.
+set(identity_service "${WRAPPER_UPDATE_SERVICE}")
+if(identity_service STREQUAL "")
+  set(identity_service "${identity_default_UPDATE_SERVICE}")
+endif()
+if(NOT identity_service MATCHES "^(yes|no)$")
+  refuse_identity("WRAPPER_UPDATE_SERVICE '${identity_service}' is neither yes nor no")
+endif()
+set(WRAPPER_RELEASE_UPDATE_SERVICE "${identity_service}")
+
 # Names of this release, as the wrapper forms them (staging folder, cabinet thread, registry).
 set(WRAPPER_RELEASE_PACKAGE "kzt${identity_version}.msi")
 set(WRAPPER_RELEASE_STAGING_FOLDER "kzt${identity_version}")
@@ -159,11 +172,13 @@ CABINETS=${identity_cabinet_words}
 KIT_KEY=${WRAPPER_RELEASE_KIT_KEY}
 RUNTIME_KEY=${WRAPPER_RELEASE_RUNTIME_KEY}
 TRANSFORM_LANGUAGES=${identity_language_words}
+UPDATE_SERVICE=${identity_service}
 " @ONLY)
 
 # Whether this is the identity the tree builds by default (the wine64 tests expect it).
 if(identity_version STREQUAL identity_default_PRODUCT_VERSION AND
-   identity_build STREQUAL identity_default_BUILD_STRING)
+   identity_build STREQUAL identity_default_BUILD_STRING AND
+   identity_service STREQUAL identity_default_UPDATE_SERVICE)
   set(WRAPPER_RELEASE_IS_DEFAULT ON)
 else()
   set(WRAPPER_RELEASE_IS_DEFAULT OFF)

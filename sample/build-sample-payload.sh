@@ -4,15 +4,17 @@
 # the auto-update package with its cabinet. See README.md beside this script.
 #
 # usage: build-sample-payload.sh --arch x64|x86 --out OUTDIR [--product-version VERSION]
-#                                [--pad-to-real-sizes]
+#                                [--pad-to-real-sizes] [--no-update-service]
 # VERSION (<major>.<minor>.<micro>_<update>) names the kit, its cabinets and registry keys;
-# default: the release identity of ../cmake/release-identity.txt.
+# default: the release identity of ../cmake/release-identity.txt. --no-update-service leaves
+# au.msi and au.cab out, for a release that carries no update service.
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 arch=""
 out=""
 pad=0
+update_service=1
 version="$(sed -n 's/^PRODUCT_VERSION=//p' "$here/../cmake/release-identity.txt")"
 while [ $# -gt 0 ]; do
     case "$1" in
@@ -20,7 +22,8 @@ while [ $# -gt 0 ]; do
         --product-version) version="${2:-}"; shift 2 ;;
         --out) out="${2:-}"; shift 2 ;;
         --pad-to-real-sizes) pad=1; shift ;;
-        -h|--help) sed -n '2,10p' "$0"; exit 0 ;;
+        --no-update-service) update_service=0; shift ;;
+        -h|--help) sed -n '2,12p' "$0"; exit 0 ;;
         *) echo "unknown argument: $1" >&2; exit 2 ;;
     esac
 done
@@ -492,5 +495,6 @@ for c in "${cabs[@]}"; do make_cab "$c"; done
 mkdir -p "$out"
 cp "$msi" "$out/$package"
 for c in "${cabs[@]}"; do cp "$kit/${c}$cab_number.cab" "$out/"; done
-cp "$au/au.msi" "$au/au.cab" "$out/"
-log "wrote $(cd "$out" && ls "$package" ./*"$cab_number".cab au.msi au.cab | wc -l) files to $out"
+rm -f "$out/au.msi" "$out/au.cab"
+[ "$update_service" = 0 ] || cp "$au/au.msi" "$au/au.cab" "$out/"
+log "wrote $(cd "$out" && ls "$package" ./*"$cab_number".cab au.msi au.cab 2>/dev/null | wc -l) files to $out"

@@ -13,17 +13,22 @@
 # DIR     the Wine prefix: created when it does not exist; an existing one must be unused
 #         (a copy of a fresh one), since the checks read what the run left in it
 # FILE    the build's kzt-wrapper.identity.txt: the names the run must use
-# --out   where the server trace and the lists are kept (default: DIR/smoke)
+# --out   where the server trace, the lists and the timeline picture (timeline.svg, drawn by
+#         smoke-timeline.awk) are kept (default: DIR/smoke)
 #
 # Checks: the exit code; every staged file byte-identical to the payload; the engine started
 # before the last cabinet was written, the package waited on the ready event and read no
 # cabinet before that wait ended (from the Wine server's request trace, which orders the
 # requests of all processes); the kit, runtime and update-service keys and the installed
-# products; the companion files removed from the kit home; the update service installed at its
-# version and registered with the build string.
+# products; the companion packages installed from the kit home and their files removed from
+# it; the update service installed at its version and registered with the build string. A
+# check passes only on what the run was seen to do, never on the absence of an error.
+# An executable whose architecture is not that of its payload's packages (PAYLOAD_PLATFORM
+# in FILE) is refused before anything runs (exit code 2). Long steps say every 30 s that they
+# still run.
 set -uo pipefail
 
-usage() { sed -n '2,23p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
+usage() { sed -n '2,28p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
 wine="" wineserver="" prefix="" exe="" payload="" identity_file="" out="" limit=600
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -61,6 +66,47 @@ done
 read -r -a cabinets <<<"${identity[CABINETS]}"
 event=OrvikKZTCabExtractWaitEvent
 
+# The executable's machine (PE header) against its payload's platform: a 32-bit payload in a
+# 64-bit wrapper installs into the registry view and folders that wrapper does not read.
+pe_machine() {  # pe_machine EXE: i386, amd64 or the number
+  local at machine
+  at=$(od -An -tu4 -j 60 -N 4 "$1" | tr -d ' ')
+  machine=$(od -An -tx2 -j $((at + 4)) -N 2 "$1" | tr -d ' ')
+  case $machine in 014c) echo i386 ;; 8664) echo amd64 ;; *) echo "0x$machine" ;; esac
+}
+machine=$(pe_machine "$exe")
+case ${identity[PAYLOAD_PLATFORM]:-} in
+  Intel) needed=i386 ;;
+  x64 | AMD64) needed=amd64 ;;
+  *) needed=$machine ;;  # a payload not checked by the contract: nothing to compare
+esac
+if [ "$machine" != "$needed" ]; then
+  echo "smoke-run: $exe is an $machine executable, but its payload's packages are built for" \
+    "${identity[PAYLOAD_PLATFORM]} ($identity_file): nothing was run" >&2
+  exit 2
+fi
+
+# with_progress LABEL COMMAND...: runs the command and says every 30 s on the report (file
+# descriptor 3, whatever the command's output is redirected to) that it still runs, with
+# what progress_detail prints; its exit code.
+exec 3>&1
+progress_detail() { :; }
+with_progress() {
+  local label=$1 began=$SECONDS next pid
+  shift
+  "$@" &
+  pid=$!
+  next=$((SECONDS + 30))
+  while kill -0 "$pid" 2>/dev/null; do
+    sleep 1
+    if [ $SECONDS -ge $next ] && kill -0 "$pid" 2>/dev/null; then
+      next=$((next + 30))
+      echo "   ... $label: still running after $((SECONDS - began)) s$(progress_detail)" >&3
+    fi
+  done
+  wait "$pid"
+}
+
 checks=0
 failures=0
 check() {  # check DESCRIPTION COMMAND...
@@ -94,7 +140,7 @@ unix_path() {
 section "Wrapper $exe, release ${identity[PRODUCT_VERSION]} (${identity[BUILD_STRING]}), prefix $prefix"
 if [ ! -d "$prefix/drive_c" ]; then
   echo "   creating the prefix"
-  "$wine" wineboot -i >"$out/wineboot.log" 2>&1
+  with_progress "creating the prefix" "$wine" wineboot -i >"$out/wineboot.log" 2>&1
 fi
 # The server must start anew so that it traces this run: end the prefix's own one (and only
 # that one: a server belongs to one prefix).
@@ -102,9 +148,15 @@ fi
 "$wineserver" -w 2>/dev/null
 
 trace=$out/server-trace.txt
+# The run's progress: the processes it has started so far, from the growing trace.
+progress_detail() {
+  printf '; %s processes started so far' "$(grep -c '^[0-9a-f]*: new_process() = ' "$trace" 2>/dev/null)"
+}
 start=$(date +%s.%N)
-WINEDEBUG=+server timeout --kill-after=10 "$limit" "$wine" "$exe" /s 2>"$trace"
+with_progress "the wrapper's run (time-out $limit s)" env WINEDEBUG=+server \
+  timeout --kill-after=10 "$limit" "$wine" "$exe" /s 2>"$trace"
 code=$?
+progress_detail() { :; }
 end=$(date +%s.%N)
 # After a time-out the engine may still run: end it before waiting for the server.
 if [ "$code" -eq 124 ] || [ "$code" -eq 137 ]; then "$wineserver" -k 2>/dev/null; fi
@@ -222,14 +274,32 @@ if [ -n "$home" ]; then
   section "Kit home $home"
   (cd "$unix_home" 2>/dev/null && find . -type f | sort | sed 's/^/   /')
 fi
+# The companion packages: installed from the kit home, their files deleted after. "Gone"
+# counts only where they were seen to be there: the engine ran the runtime's package, which
+# /s chooses (PublicrtqFeature) and a fresh prefix lacks. The database package comes only with
+# its feature, which /s does not choose: its run is reported, not required.
+companion_exit() {  # companion_exit NAME: the exit code of the engine's run of NAME, or none
+  local entry exit_code cmdline found=none
+  for entry in "${runs[@]}"; do
+    read -r _ _ exit_code cmdline <<<"$entry"
+    [[ "$cmdline" == *"\\$1\" /qn"* ]] && found=$exit_code
+  done
+  echo "$found"
+}
+runtime_exit=$(companion_exit rtq.msi)
+echo "   the engine's run of zelvandb.msi from the kit home: exit code $(companion_exit zelvandb.msi)"
+check "the wrapper installed the runtime package rtq.msi from the kit home, exit code $runtime_exit" \
+  test "$runtime_exit" = 0
 leftover=""
 for name in rtq.msi zelvandb.msi rtq1041.MST rtq2052.MST; do
   [ -n "$home" ] && [ -e "$unix_home/$name" ] && leftover+=" $name"
 done
 check "the companion package files are gone from the kit home${leftover:+ (left:$leftover)}" \
-  test -z "$leftover"
-runtime=$(run_wine reg query "HKLM\\${identity[RUNTIME_KEY]}")
-check "the runtime of this version is registered (${identity[RUNTIME_KEY]})" test -n "$runtime"
+  test -n "$home" -a -d "$unix_home" -a -z "$leftover" -a "$runtime_exit" = 0
+# reg prints its "unable to find" on standard output: only its exit code says whether the
+# key is there.
+runtime_key() { run_wine reg query "HKLM\\${identity[RUNTIME_KEY]}" >/dev/null; }
+check "the runtime of this version is registered (${identity[RUNTIME_KEY]})" runtime_key
 
 service_version=${identity[UPDATE_SERVICE_VERSION]:-}
 service_code=${identity[UPDATE_SERVICE_PRODUCT_CODE]:-}
@@ -263,5 +333,9 @@ else
   echo "   (the payload carries no update service: its checks are skipped)"
 fi
 
+# The picture of what was checked, beside the trace: the same layout for every run.
+awk -v title="Smoke run of $(basename "$exe"), release ${identity[PRODUCT_VERSION]} (${identity[BUILD_STRING]}), exit code $code, $failures of $checks checks failed" \
+  -f "$here/smoke-timeline.awk" "$facts" >"$out/timeline.svg"
+section "Timeline of the run: $out/timeline.svg"
 section "smoke test: $checks checks, $failures failed"
 [ "$failures" -eq 0 ]

@@ -11,6 +11,10 @@
 #                                       until END; the event ended the wait when STATUS is
 #                                       INDEX, its place among the handles waited on
 #   cabinet_read LINE PID NAME          first open of a cabinet by another process
+#   staged NAME LINE                    the wrapper created the package, au.msi or au.cab
+#   run_end PID LINE                    the wrapper closed its handle of a process it started
+#                                       (after its wait), or the trace ended
+#   trace_end LINE                      the number of lines of the trace
 # POSIX awk (mawk included): runs wherever the wrapper runs under Wine.
 #   awk -v package=NAME -v cabinets="NAME ..." -v event=NAME -f smoke-trace.awk TRACE
 
@@ -94,6 +98,11 @@ text ~ /^create_file\( / {
   if (wrapper == "" && name == package && writes(text)) {
     wrapper = pid
     print "wrapper " pid
+  }
+  if (is_wrapper(pid) && writes(text) && (name == package || name == "au.msi" || name == "au.cab") &&
+      !(name in created)) {
+    created[name] = NR
+    print "staged " name " " NR
   }
   if (name in is_cabinet) {
     if (is_wrapper(pid) && writes(text)) {
@@ -204,9 +213,11 @@ function end_wait(status) {
 
 function finish_run(handle) {
   print "run " run_line[handle] " " run_pid[handle] " " run_exit[handle] " " run_cmdline[handle]
+  print "run_end " run_pid[handle] " " NR
   delete run_line[handle]
 }
 
 END {
   for (handle in run_line) finish_run(handle)
+  print "trace_end " NR
 }

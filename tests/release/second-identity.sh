@@ -2,6 +2,7 @@
 # A second release is one command away, and the build refuses a payload that does not fit:
 #  - tools/run-sample-install.sh builds the sample and the wrapper for 1.6.0_33 (build string
 #    1.6.0_33-b02), installs it end to end with the real engine and passes its smoke test;
+#  - its timeline picture shows every cabinet written and the engine's run;
 #  - every derived name follows: package, staging folder, cabinets, kit and runtime keys,
 #    manifest version and description, registration argument; no name of the default
 #    identity is left in the executables or in what the install left;
@@ -10,6 +11,12 @@
 #    missing cabinet file, an update service with another cabinet, no product code or a
 #    malformed version; a missing folder or product package and a bad identity are refused
 #    at configure time;
+#  - the dry run of the contract refuses, with the build's messages and its exit codes, the
+#    64-bit variant of the payload for the i686 build, a cut cabinet, the previous release's
+#    cabinet under this release's name, a cut au.cab, a missing update service (accepted when
+#    the release says it carries none, and then refused when present);
+#  - a file that vanishes from the folder after a build fails the next build, and no
+#    executable of the old folder is left;
 #  - a package that does not wait on the ready event fails the smoke test.
 source "$(dirname "$0")/common.bash"
 
@@ -38,7 +45,9 @@ check "the identity names the runtime key" \
 check "the manifest version is derived as 6.0.330.2" has "MANIFEST_VERSION=6.0.330.2" "$identity"
 check "the update service's identity is read from au.msi" \
   has "UPDATE_SERVICE_PRODUCT_CODE={6E2B91C4-3F07-4D58-A1B9-7C04E35D8F21}" "$identity"
-check "the i686 build has the same identity" cmp "$identity" "$smoke/i686/kzt-wrapper.identity.txt"
+# The platform of the payload is the one line that differs: each tree built its own variant.
+check "the i686 build has the same identity" cmp <(grep -v '^PAYLOAD_PLATFORM=' "$identity") \
+  <(grep -v '^PAYLOAD_PLATFORM=' "$smoke/i686/kzt-wrapper.identity.txt")
 prefix=$smoke/prefix
 staging=$(find "$prefix/drive_c/users" -path "*/AppData/LocalLow/Orvik/Zelvan/kzt$version" | head -n 1)
 staged_all() {
@@ -55,6 +64,15 @@ manifest_says() { grep -qaF -- "$1" "$smoke/i686/kzt-wrapper.exe"; }
 check "the i686 manifest carries version 6.0.330.2" manifest_says 'version="6.0.330.2"'
 check "the i686 manifest describes Zelvan(TM) Development Kit $version" \
   manifest_says "<description>Zelvan(TM) Development Kit $version</description>"
+# The timeline picture of the run names what it drew: every cabinet of this release and the
+# engine's run of its package.
+timeline_drawn() {
+  local svg=$prefix/smoke/timeline.svg name
+  for name in $cabinets "engine: kzt$version.msi (exit 0)"; do
+    grep -qF ">$name<" "$svg" || { echo "    $svg lacks $name"; return 1; }
+  done
+}
+check "the smoke test drew its timeline with the cabinets and the engine's run" timeline_drawn
 # The default identity's texts, wherever they could have stayed behind.
 no_default_names() {  # no_default_names FILE...
   ! grep -l -a -e '1\.6\.0_32' -e '160320' -e '6\.0\.320\.5' "$@"
@@ -134,6 +152,78 @@ folder=$(broken not-a-package)
 printf 'MSCF, not a package\n' >"$folder/au.msi"
 check "an update-service file that is no installer package" refused_build "$folder" \
   "$folder/au.msi: does not begin like a Windows Installer package"
+
+echo "--- the dry run: the build's refusals without a build"
+# dry_run EXPECTED_CODE FOLDER [TEXT...] [-- OPTIONS...]: the dry run of FOLDER for the i686
+# build of $version exits with EXPECTED_CODE and names each TEXT
+dry_run() {
+  local expected=$1 folder=$2 texts=() code
+  shift 2
+  while [ $# -gt 0 ] && [ "$1" != -- ]; do texts+=("$1"); shift; done
+  [ $# -gt 0 ] && shift
+  $python "$root/tools/check-payload-contract.py" --dry-run --arch i686 --payload "$folder" \
+    --product-version $version --build-string $build_string "$@" >"$work/dry-run.log" 2>&1
+  code=$?
+  [ "$code" -eq "$expected" ] || {
+    echo "    exit code $code, expected $expected:"
+    sed 's/^/    /' "$work/dry-run.log"
+    return 1
+  }
+  for text in "${texts[@]}"; do
+    grep -qF -- "$text" "$work/dry-run.log" || {
+      echo "    missing in the dry run's output: $text"
+      sed 's/^/    /' "$work/dry-run.log"
+      return 1
+    }
+  done
+}
+check "the good payload meets the contract, with the update service's identity" \
+  dry_run 0 "$good" "met (i686 build, $package" "update service 2.0.7.1 {6E2B91C4-3F07-4D58-A1B9-7C04E35D8F21}"
+x64=$smoke/x86_64/sample-payload
+check "the 64-bit variant of the payload for the i686 build" dry_run 1 "$x64" \
+  "$x64/$package: its Summary Information platform is 'x64', but this is the i686 build" \
+  "$x64/au.msi: its Summary Information platform is 'x64'"
+folder=$(broken cut-cabinet)
+head -c 50 "$good/ss160330.cab" >"$folder/ss160330.cab"
+check "a cabinet cut to its first 50 bytes" dry_run 1 "$folder" \
+  "$folder/ss160330.cab: is 50 bytes long, but its header gives the cabinet's size as"
+folder=$(broken previous-release-cabinet)
+mkdir "$work/previous"
+printf 'ZELVAN_VERSION="1.6.0_32"\r\n' >"$work/previous/kit_release"
+(cd "$work/previous" && gcab -c -z "$folder/sz160330.cab" kit_release)
+check "the previous release's sz cabinet under this release's name" dry_run 1 "$folder" \
+  "$folder/sz160330.cab: holds kit_release with other contents than $package records for it"
+folder=$(broken cut-update-cabinet)
+head -c 300 "$good/au.cab" >"$folder/au.cab"
+check "a cut au.cab" dry_run 1 "$folder" "$folder/au.cab: is 300 bytes long"
+folder=$(broken no-update-service)
+rm "$folder/au.msi" "$folder/au.cab"
+check "no update service in a release that carries one" dry_run 1 "$folder" \
+  "$folder/au.msi: the payload folder has no update service, which the release carries"
+check "no update service in a release that says it carries none" dry_run 0 "$folder" \
+  "no update service" -- --update-service no
+check "an update service in a release that says it carries none" dry_run 1 "$good" \
+  "$good/au.msi: the release carries no update service" -- --update-service no
+check "an identity the build would refuse" dry_run 3 "$good" "is not" -- --product-version 1.6.x_33
+
+echo "--- a file that vanishes after a build"
+vanished() {
+  local folder
+  folder=$(broken vanishing)
+  cmake "$tree" -DWRAPPER_PAYLOAD_DIR="$folder" >"$work/configure.log" 2>&1 &&
+    cmake --build "$tree" --target kzt_wrapper >"$work/build.log" 2>&1 || {
+    cat "$work/configure.log" "$work/build.log"
+    return 1
+  }
+  rm "$folder/sj160330.cab"
+  refused_build "$folder" "$folder/$package: its Media table names sj160330.cab, but the payload folder has no such file" ||
+    return 1
+  [ ! -e "$tree/kzt-wrapper.exe" ] && [ ! -e "$tree/kzt-wrapper.payload.txt" ] || {
+    echo "    the executable or manifest of the earlier folder is still there"
+    return 1
+  }
+}
+check "the next build fails and leaves no executable of the earlier folder" vanished
 
 # refused_configure TEXT cmake-arguments...: configure fails with TEXT
 refused_configure() {

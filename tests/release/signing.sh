@@ -10,6 +10,8 @@
 #  - a time-stamp URL gives a verified RFC 3161 time stamp; a fixed signing time gives a
 #    byte-identical signed executable when signed again;
 #  - a failed signing (wrong password) fails the build and leaves no executable;
+#  - the build's release summary says unsigned, signed by the certificate's subject with a
+#    warning when there is no time stamp, and time-stamped;
 #  - the signed x86_64 build runs under wine64 and stages its package intact.
 source "$(dirname "$0")/common.bash"
 
@@ -82,6 +84,8 @@ check "configure says the executable will not be signed" \
 build "$tree" >"$work/build.log" 2>&1
 check "unsigned build succeeds and says the executable is unsigned" \
   grep -q "kzt-wrapper.exe is unsigned" "$work/build.log"
+summary_says() { grep -qE -- "$1" "$work/build.log" || { grep -A9 'Release summary' "$work/build.log"; false; }; }
+check "the release summary says unsigned" summary_says "^   signature +NOT signed"
 cp "$exe" "$work/unsigned.exe"
 cp "$manifest" "$work/unsigned-manifest.txt"
 check "osslsigncode verify refuses the unsigned executable" \
@@ -98,6 +102,9 @@ check "the digest is SHA-256" verify_says "Message digest algorithm  : SHA256"
 check "the signer is the throw-away certificate" verify_says "Subject: /CN=Release Check Signer"
 check "the signature names the program" verify_says "Text description: Zelvan(TM) Development Kit 1.6.0_32"
 check "no time stamp without a time-stamp URL" verify_says "Timestamp is not available"
+check "the release summary names the signer and the missing time stamp" \
+  summary_says "^   signature +signed by .*Release Check Signer.*, NOT time-stamped"
+check "the release summary warns of the missing time stamp" summary_says "^   WARNING: signed without a time stamp"
 check "signature does not verify against an unrelated certificate" \
   bash -c "! '$osslsigncode' verify -CAfile '$keys/other.pem' -in '$exe' >/dev/null 2>&1"
 "$osslsigncode" remove-signature -in "$exe" -out "$work/stripped.exe" >/dev/null 2>&1
@@ -117,6 +124,8 @@ check "signature and time stamp verify" verify "$exe" "$keys/signer.pem" -TSA-CA
 check "the time stamp server's signature is verified" \
   verify_says "Timestamp Server Signature verification: ok"
 check "the time-stamp server was asked" grep -q '"POST / HTTP' "$work/tsa.log"
+check "the release summary says time-stamped, without a warning" \
+  bash -c "summary() { grep -A9 'Release summary' '$work/build.log'; }; summary | grep -qE '^   signature +signed by .*, time-stamped' && ! summary | grep -q WARNING"
 check "payload extracted from the time-stamped executable matches the manifest" manifest_matches "$exe"
 
 echo "--- fixed signing time"

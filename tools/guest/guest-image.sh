@@ -53,7 +53,9 @@ rootfs_key=$({ cat "$guest_tools/packages.txt" "$guest_tools/guest-init.sh"; ech
 rootfs=$guest_cache/.rootfs-$rootfs_key
 work=$guest_cache/.building-$(basename "$image")
 control=""
+rootfs_seconds=""
 cleanup() {
+  guest_ticker_stop
   guest_stop_qemu
   [ -n "$control" ] && rm -rf "$control"
   rm -rf "$work" "$rootfs/root"
@@ -69,13 +71,53 @@ if ! [ -f "$rootfs/complete" ]; then
   rm -rf "$rootfs"
   mkdir -p "$rootfs"
   packages=$(grep -v '^#' "$guest_tools/packages.txt" | grep -v '^[[:space:]]*$' | paste -sd, -)
-  guest_say "building the guest's root file system from Debian's packages: $packages"
   # The main suite alone: a test guest needs nothing from the updates and security suites,
   # and mmdebstrap stops on any index error, such as a suite the mirror is still syncing.
-  archive=$(awk '/^URIs:/ { print $2; exit }' /etc/apt/sources.list.d/debian.sources 2>/dev/null)
+  # KZT_GUEST_ARCHIVE names another mirror (the packages, hence the image, stay the same).
+  archive=${KZT_GUEST_ARCHIVE:-$(awk '/^URIs:/ { print $2; exit }' /etc/apt/sources.list.d/debian.sources 2>/dev/null)}
   archive=${archive:-http://deb.debian.org/debian}
-  mmdebstrap --quiet --variant=apt --architectures=amd64,i386 --include="$packages" \
-    bookworm "$rootfs/root" "deb $archive bookworm main" </dev/null >&2
+  # An archive that cannot be reached at all is said at once, not after three attempts.
+  probe=$(mktemp -d)
+  if ! /usr/lib/apt/apt-helper download-file "$archive/dists/bookworm/Release" "$probe/Release" \
+      >"$probe/log" 2>&1; then
+    guest_say "the Debian archive $archive cannot be reached from this machine:"
+    { grep -m 1 "^E: Failed" "$probe/log" || tail -n 1 "$probe/log"; } | sed "s/^/    /" >&2
+    guest_say "the guest is built from that archive's packages (once per machine): check the" \
+      "network or proxy, or set KZT_GUEST_ARCHIVE to a Debian mirror this machine reaches"
+    rm -rf "$probe"
+    exit 1
+  fi
+  rm -rf "$probe"
+  guest_say "building the guest's root file system from Debian's packages ($archive): $packages"
+  # A mirror in the middle of a sync serves an index that does not match its Release file for
+  # a few minutes: such download errors are tried again, a bounded number of times; any other
+  # error stops at once. Either way the error itself is shown.
+  attempts=3
+  for attempt in $(seq 1 $attempts); do
+    rm -rf "$rootfs/root" "$rootfs/mmdebstrap.log"
+    guest_ticker_start "building the root file system"
+    status=0
+    mmdebstrap --quiet --variant=apt --architectures=amd64,i386 --include="$packages" \
+      bookworm "$rootfs/root" "deb $archive bookworm main" </dev/null >"$rootfs/mmdebstrap.log" 2>&1 ||
+      status=$?
+    guest_ticker_stop
+    [ $status -eq 0 ] && break
+    guest_say "mmdebstrap failed with exit code $status (attempt $attempt of $attempts); it said:"
+    grep -E '^(E|W|Err):|error|failed' "$rootfs/mmdebstrap.log" | tail -n 12 | sed 's/^/    /' >&2
+    if ! grep -qE 'Failed to fetch|Hash Sum mismatch|unexpected size|Mirror sync|Temporary failure|Could not connect|Connection (timed out|failed|reset)|Unable to connect|Undetermined Error|50[234] ' \
+        "$rootfs/mmdebstrap.log"; then
+      guest_say "that is no download error that a later attempt could overcome: stopped"
+      exit 1
+    fi
+    if [ "$attempt" -eq $attempts ]; then
+      guest_say "the archive kept failing to serve its packages after $attempts attempts: stopped" \
+        "(try again later, or set KZT_GUEST_ARCHIVE to another Debian mirror)"
+      exit 1
+    fi
+    pause=$((attempt * ${KZT_GUEST_RETRY_PAUSE:-30}))
+    guest_say "a download error, perhaps a mirror in the middle of a sync: trying again in $pause s"
+    sleep "$pause"
+  done
   install -m 0755 "$guest_tools/guest-init.sh" "$rootfs/root/sbin/kzt-guest-init"
   kernels=("$rootfs"/root/boot/vmlinuz-*)
   initrds=("$rootfs"/root/boot/initrd.img-*)
@@ -83,7 +125,8 @@ if ! [ -f "$rootfs/complete" ]; then
     { guest_say "expected one kernel and one initrd in the root file system's /boot"; exit 1; }
   cp "${kernels[0]}" "$rootfs/vmlinuz"
   cp "${initrds[0]}" "$rootfs/initrd.img"
-  guest_say "root file system ready after $((SECONDS - start)) s: $(du -sh "$rootfs/root" | cut -f1)"
+  rootfs_seconds=$((SECONDS - start))
+  guest_say "root file system ready after $rootfs_seconds s: $(du -sh "$rootfs/root" | cut -f1)"
   mkfs.ext4 -q -F -L kztroot -d "$rootfs/root" "$rootfs/disk.img" 4G >&2
   rm -rf "$rootfs/root"
   touch "$rootfs/complete"
@@ -98,7 +141,11 @@ share=$(mktemp -d)
 cp "$guest_tools/make-prefix.sh" "$share/"
 printf 'bash /job/make-prefix.sh\n' >"$control/command.sh"
 status=0
+boot_start=$SECONDS
+guest_say "first boot of the new image: making the Wine prefix every job starts from (about 2 minutes)"
+guest_progress_label="first boot, making the Wine prefix"
 guest_boot "$work" "$control" "$share" 1200 300 1 || status=$?
+guest_progress_label=""
 cat "$control/stdout" "$control/stderr" 2>/dev/null | sed 's/^/    /' >&2
 rm -rf "$share"
 if [ $status -ne 0 ]; then
@@ -122,5 +169,7 @@ touch "$image/last-used"
 # Images of other inputs (other checkouts may still use them) go once unused for two weeks.
 find "$guest_cache" -mindepth 2 -maxdepth 2 -name last-used -mtime +14 -printf '%h\n' |
   while read -r old; do [ "$old" != "$image" ] && rm -rf "$old"; done
-guest_say "guest image built in $((SECONDS - start)) s: $image"
+rootfs_text=${rootfs_seconds:+$rootfs_seconds s}
+guest_say "guest image built in $((SECONDS - start)) s (root file system" \
+  "${rootfs_text:-kept from an earlier attempt}, first boot $((SECONDS - boot_start)) s): $image"
 echo "$image"

@@ -11,6 +11,31 @@ guest_code_failure=125
 
 guest_say() { echo "guest: $*" >&2; }
 
+# A line on stderr every 30 s while a long step runs, so that a slow step never looks hung.
+guest_ticker_pid=
+guest_ticker_start() {  # guest_ticker_start WHAT
+  local what=$1 began=$SECONDS
+  guest_ticker_stop
+  (
+    # Short sleeps: a stopped ticker leaves no sleep behind for long.
+    next=$((began + 30))
+    while sleep 1; do
+      [ $SECONDS -ge $next ] || continue
+      next=$((next + 30))
+      guest_say "$what: $((SECONDS - began)) s so far"
+    done
+  ) &
+  guest_ticker_pid=$!
+}
+guest_ticker_stop() {
+  [ -n "$guest_ticker_pid" ] || return 0
+  kill "$guest_ticker_pid" 2>/dev/null || true
+  wait "$guest_ticker_pid" 2>/dev/null || true
+  guest_ticker_pid=
+}
+# When set, guest_boot says every 30 s how long the job has run and its latest output line.
+guest_progress_label=
+
 # The files whose contents decide the image: a change to any of them makes a new image.
 guest_image_inputs() {
   echo "$guest_tools/packages.txt" "$guest_tools/guest-init.sh" "$guest_tools/make-prefix.sh" \
@@ -88,6 +113,7 @@ guest_stop_qemu() {
 guest_boot() {
   local image=$1 control=$2 share=$3 time_limit=$4 boot_limit=$5 writable=$6
   local console=$control/console.log snapshot=on job_id state="" booted=0 start=$SECONDS
+  local next_progress=$((SECONDS + 30)) latest
   [ "$writable" = 1 ] && snapshot=off
   guest_job_code=
   guest_boot_seconds=
@@ -131,6 +157,15 @@ guest_boot() {
     if [ $((SECONDS - start)) -ge "$time_limit" ]; then
       state=time-limit
       break
+    fi
+    if [ -n "$guest_progress_label" ] && [ $SECONDS -ge $next_progress ]; then
+      next_progress=$((SECONDS + 30))
+      if [ $booted = 0 ]; then
+        guest_say "$guest_progress_label: booting, $((SECONDS - start)) s"
+      else
+        latest=$(tail -n 1 "$control/stdout" 2>/dev/null | tr -d '\r' | cut -c1-100)
+        guest_say "$guest_progress_label: $((SECONDS - start)) s${latest:+; latest: $latest}"
+      fi
     fi
     sleep 0.5
   done

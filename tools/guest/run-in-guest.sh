@@ -2,7 +2,8 @@
 # Runs one command in the test guest (Debian 12 under QEMU's emulator, with 32-bit and 64-bit
 # Wine) with a folder of this machine shared, and hands back the command's output and exit
 # code. Run as root:
-#   bash tools/guest/run-in-guest.sh --share DIR [--time-limit S] [--boot-limit S] -- COMMAND [ARG...]
+#   bash tools/guest/run-in-guest.sh --share DIR [--time-limit S] [--boot-limit S]
+#        [--progress LABEL] -- COMMAND [ARG...]
 # In the guest, DIR is /job and the command runs there under bash, as root, with nothing on
 # its standard input; the guest has no network. A fresh 64-bit Wine prefix is copied with
 #   cp -a /opt/kzt-wrapper-guest/prefix <folder>
@@ -14,12 +15,14 @@
 # (default limit 180 s), stopped without finishing the job or did not power off. On 124 and
 # 125 no result of the job is read; the reason and the tail of the guest's console are on
 # stderr, and whatever the command had written so far follows, marked as unfinished.
+# --progress says on stderr every 30 s how long the job has run, with its latest output line.
 set -uo pipefail
 # shellcheck source=guest-lib.bash
 . "$(dirname "$0")/guest-lib.bash"
 
 usage() {
-  echo "usage: $0 --share DIR [--time-limit SECONDS] [--boot-limit SECONDS] -- COMMAND [ARG...]" >&2
+  echo "usage: $0 --share DIR [--time-limit SECONDS] [--boot-limit SECONDS] [--progress LABEL]" \
+    "-- COMMAND [ARG...]" >&2
   exit 2
 }
 share=""
@@ -30,6 +33,7 @@ while [ $# -gt 0 ]; do
     --share) share=${2:-}; shift 2 || usage ;;
     --time-limit) time_limit=${2:-}; shift 2 || usage ;;
     --boot-limit) boot_limit=${2:-}; shift 2 || usage ;;
+    --progress) guest_progress_label=${2:-}; shift 2 || usage ;;
     --) shift; break ;;
     *) usage ;;
   esac
