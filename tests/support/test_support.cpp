@@ -138,24 +138,45 @@ long long FileSize(const std::string& path) {
   return (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
-void DeleteTree(const std::string& path) {
-  DWORD attributes = GetFileAttributesA(path.c_str());
+// Wide, so that names outside the code page (which a narrow search only sees as "?") go too.
+void DeleteTreeW(const std::wstring& path) {
+  DWORD attributes = GetFileAttributesW(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return;
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
     if (search != INVALID_HANDLE_VALUE) {
       do {
-        std::string name = found.cFileName;
-        if (name != "." && name != "..") DeleteTree(path + "\\" + name);
-      } while (FindNextFileA(search, &found));
+        std::wstring name = found.cFileName;
+        if (name != L"." && name != L"..") DeleteTreeW(path + L"\\" + name);
+      } while (FindNextFileW(search, &found));
       FindClose(search);
     }
-    RemoveDirectoryA(path.c_str());
+    RemoveDirectoryW(path.c_str());
   } else {
-    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    DeleteFileA(path.c_str());
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(path.c_str());
   }
+}
+
+void DeleteTree(const std::string& path) { DeleteTreeW(WideOf(path)); }
+
+std::wstring WideOf(const std::string& narrow) {
+  int length = MultiByteToWideChar(CP_ACP, 0, narrow.c_str(), -1, nullptr, 0);
+  if (length <= 0) return std::wstring();
+  std::wstring wide(length, L'\0');
+  MultiByteToWideChar(CP_ACP, 0, narrow.c_str(), -1, &wide[0], length);
+  wide.resize(length - 1);
+  return wide;
+}
+
+std::string Utf8Of(const std::wstring& wide) {
+  int length = WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  if (length <= 0) return std::string();
+  std::string text(length, '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, &text[0], length, nullptr, nullptr);
+  text.resize(length - 1);
+  return text;
 }
 
 std::vector<std::string> SplitLines(const std::string& text) {

@@ -60,6 +60,12 @@ bool PathExists(const std::string& path);
 bool IsDirectory(const std::string& path);
 long long FileSize(const std::string& path);  // -1 when absent
 void DeleteTree(const std::string& path);
+void DeleteTreeW(const std::wstring& path);  // also below names outside the code page
+
+// Texts outside the code page: narrow (ANSI code page) to wide, and wide to UTF-8 for
+// failure messages.
+std::wstring WideOf(const std::string& narrow);
+std::string Utf8Of(const std::wstring& wide);
 std::vector<std::string> SplitLines(const std::string& text);
 
 // Registry values under HKEY_LOCAL_MACHINE or HKEY_CURRENT_USER (native view).
