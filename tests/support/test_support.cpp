@@ -74,11 +74,44 @@ bool StartChild(const std::string& commandLine, PROCESS_INFORMATION* process, DW
                                        << " for the command line: " << run.commandLine;
 }
 
+namespace {
+void WaitForChild(PROCESS_INFORMATION process, DWORD timeoutMs, ChildRun* run);
+}  // namespace
+
 ChildRun RunChild(const std::string& commandLine, DWORD timeoutMs) {
   ChildRun run;
   run.commandLine = commandLine;
   PROCESS_INFORMATION process;
   if (!StartChild(commandLine, &process, &run.startError)) return run;
+  WaitForChild(process, timeoutMs, &run);
+  return run;
+}
+
+ChildRun RunChildW(const std::wstring& commandLine, DWORD timeoutMs) {
+  ChildRun run;
+  run.commandLine = Utf8Of(commandLine);
+  STARTUPINFOW startup;
+  ZeroMemory(&startup, sizeof startup);
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process;
+  ZeroMemory(&process, sizeof process);
+  std::vector<wchar_t> writable(commandLine.begin(), commandLine.end());
+  writable.push_back(L'\0');
+  if (!CreateProcessW(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &process)) {
+    run.startError = GetLastError();
+    fprintf(stderr, "RunChildW: CreateProcessW failed with error %lu for the command line: %s\n",
+            static_cast<unsigned long>(run.startError), run.commandLine.c_str());
+    fflush(stderr);
+    return run;
+  }
+  WaitForChild(process, timeoutMs, &run);
+  return run;
+}
+
+namespace {
+void WaitForChild(PROCESS_INFORMATION process, DWORD timeoutMs, ChildRun* result) {
+  ChildRun& run = *result;
   run.started = true;
   DWORD start = GetTickCount();
   for (;;) {
@@ -96,8 +129,8 @@ ChildRun RunChild(const std::string& commandLine, DWORD timeoutMs) {
   run.exitCode = static_cast<int>(exitCode);
   CloseHandle(process.hProcess);
   CloseHandle(process.hThread);
-  return run;
 }
+}  // namespace
 
 std::string ReadFileText(const std::string& path) {
   HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,

@@ -44,6 +44,9 @@ struct ChildRun {
 // Starts a command line and waits up to timeoutMs; message boxes of the child are read and
 // closed with OK. A child still running at the time-out is killed.
 ChildRun RunChild(const std::string& commandLine, DWORD timeoutMs = 120000);
+// The same with a wide command line, for arguments outside the code page (commandLine of the
+// result in UTF-8).
+ChildRun RunChildW(const std::wstring& commandLine, DWORD timeoutMs = 120000);
 
 // Starts a command line and returns its process information (the caller waits and closes).
 // A start that fails is reported on standard error with the error code and the command line,
