@@ -49,6 +49,15 @@ std::string LocalLowFolder() {
   return folder;
 }
 
+std::wstring LocalLowFolderW() {
+  const GUID localLow = {0xA520A1A4, 0x1780, 0x4FF6, {0xBD, 0x18, 0x16, 0x73, 0x43, 0xC5, 0xAF, 0x16}};
+  PWSTR wide = nullptr;
+  std::wstring folder;
+  if (SHGetKnownFolderPath(localLow, 0, nullptr, &wide) == S_OK) folder = wide;
+  CoTaskMemFree(wide);
+  return folder;
+}
+
 bool StartChild(const std::string& commandLine, PROCESS_INFORMATION* process, DWORD* error) {
   STARTUPINFOA startup;
   ZeroMemory(&startup, sizeof startup);
@@ -142,6 +151,22 @@ std::string ReadFileText(const std::string& path) {
   while (ReadFile(file, chunk, sizeof chunk, &read, nullptr) && read > 0) bytes.append(chunk, read);
   CloseHandle(file);
   return bytes;
+}
+
+std::string ReadFileTextW(const std::wstring& path) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return std::string();
+  std::string bytes;
+  char chunk[65536];
+  DWORD read = 0;
+  while (ReadFile(file, chunk, sizeof chunk, &read, nullptr) && read > 0) bytes.append(chunk, read);
+  CloseHandle(file);
+  return bytes;
+}
+
+bool PathExistsW(const std::wstring& path) {
+  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 bool WriteFileText(const std::string& path, const std::string& bytes) {

@@ -14,6 +14,8 @@ std::string BuildDir();
 std::string BuildPath(const std::string& relative);
 // The user's low-integrity local application-data folder (LocalLow), as the platform says.
 std::string LocalLowFolder();
+// The same as the platform holds it, outside the code page too.
+std::wstring LocalLowFolderW();
 // A fresh, empty scratch folder for one test under the build tree.
 std::string MakeScratchFolder(const std::string& name);
 
@@ -59,6 +61,8 @@ bool StartChild(const std::string& commandLine, PROCESS_INFORMATION* process, DW
 // Files.
 std::string ReadFileText(const std::string& path);  // empty when absent
 bool WriteFileText(const std::string& path, const std::string& bytes);
+std::string ReadFileTextW(const std::wstring& path);  // by a wide path; empty when absent
+bool PathExistsW(const std::wstring& path);
 bool PathExists(const std::string& path);
 bool IsDirectory(const std::string& path);
 long long FileSize(const std::string& path);  // -1 when absent
