@@ -5,8 +5,9 @@
 // Besides these, the process exits with
 // - the installer engine's own exit code of the main run (or of the reinstall run);
 // - a system error code (3 folder missing, 5 access denied, 32 file in use, 112 disk full,
-//   206 path too long, 1392 staged file differs, ...) when a payload file cannot be
-//   written: the writer shows its "Error" box first.
+//   206 path too long, 1113 user data folder without an exact name in the code page,
+//   1392 staged file differs, ...) when a payload file cannot be written: the writer shows
+//   its "Error" box first.
 
 // The installer engine is older than the wrapper requires; the localized box was shown and
 // nothing was staged.
@@ -21,6 +22,7 @@ constexpr int kExitEngineNotFound = -3;
 constexpr int kExitPackageMissing = 1;
 constexpr int kExitEngineNotStarted = 1;
 
-// An option, folder switch or the main command line does not fit its buffer. This is the
-// installer engine's own code for an invalid command line; nothing is run with a cut line.
+// An option, folder switch or the main command line does not fit its buffer, or an argument
+// holds a character the code page cannot hold. This is the installer engine's own code for
+// an invalid command line; nothing is run with a cut line or a look-alike.
 constexpr int kExitCommandLineTooLong = 1639;
