@@ -48,7 +48,8 @@ class UserNameInstall : public ::testing::Test {
 };
 
 TEST_F(UserNameInstall, InstallsFromTheUsersOwnLocalLow) {
-  LoggedInstall install = RunSilentInstall("user-name-install");
+  // A scratch folder per case: the cases run in prefixes of their own, possibly at once.
+  LoggedInstall install = RunSilentInstall(std::string("user-name-install-") + user_->id);
   ExpectInstalledFrom(localLow_, install);
   // Nothing of the payload in a look-alike's profile ("C:\users\Lukasz", "C:\users\??" is no
   // valid name): only this user's profile folder holds a staging chain.
@@ -68,7 +69,7 @@ TEST_F(UserNameInstall, LookAlikeUsersProfileStaysUntouched) {
               GetLastError() == ERROR_ALREADY_EXISTS);
   DeleteTreeW(lookAlikeLocalLow + L"\\Orvik");
 
-  LoggedInstall install = RunSilentInstall("look-alike-install");
+  LoggedInstall install = RunSilentInstall(std::string("look-alike-install-") + user_->id);
   EXPECT_EQ(ListFilesBelow(lookAlike), "") << "written into the look-alike user's profile";
   ExpectInstalledFrom(localLow_, install);
   DeleteTreeW(lookAlike);
