@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "../engine/process_runner.h"
+#include "../support/exact_narrow_path.h"
 #include "../support/registry_key.h"
 #include "../support/text_buffer.h"
 #include "release_identity.h"  // generated
@@ -10,7 +11,7 @@
 
 namespace {
 const char kKitKey[] = "SOFTWARE\\Halvern\\Zelvan Development Kit\\" WRAPPER_PRODUCT_VERSION;
-const char kKitHomeValue[] = "ZelvanHome";
+const WCHAR kKitHomeValue[] = L"ZelvanHome";
 
 // The folder is appended as given, without quotes: the product's own installer did so, and
 // deployment scripts pass it already in the form the engine expects.
@@ -27,12 +28,16 @@ void DeleteKitFile(const char* kitHome, const char* fileName) {
 }  // namespace
 
 int ReadKitHome(char* buffer, unsigned long capacity) {
+  if (capacity > 0) buffer[0] = '\0';
   RegistryKey key;
   if (key.Open(HKEY_LOCAL_MACHINE, kKitKey, KEY_READ) != ERROR_SUCCESS) return 0;
-  DWORD byteCount = capacity;
-  int read = key.QueryString(buffer, kKitHomeValue, &byteCount) == ERROR_SUCCESS;
+  // Read as the system holds it: the narrow read would give a best-fit look-alike of a
+  // folder outside the code page, and the engine would install from another folder.
+  WCHAR wide[kKitTextCapacity] = {};
+  DWORD byteCount = sizeof wide;
+  int read = key.QueryWideString(wide, kKitHomeValue, &byteCount) == ERROR_SUCCESS;
   key.Close();
-  return read;
+  return read && ConvertWidePathExactly(wide, buffer, capacity);
 }
 
 int FileExists(const char* path) {

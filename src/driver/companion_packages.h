@@ -10,7 +10,9 @@
 // Capacity of the kit home and of every path and command line built from it.
 constexpr size_t kKitTextCapacity = 1024;
 
-// Reads "ZelvanHome" of the kit's registry key into buffer. Returns 1, else 0.
+// Reads "ZelvanHome" of the kit's registry key into buffer, converted exactly into the code
+// page (by the folder's short form where only that converts). Returns 1, else 0 with buffer
+// "": no value, or one that no narrow text names exactly.
 int ReadKitHome(char* buffer, unsigned long capacity);
 
 // 1 when a directory search finds path (a folder of that name counts), else 0.

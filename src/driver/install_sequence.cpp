@@ -16,6 +16,7 @@
 #include "../support/install_status.h"
 #include "../support/library_loading.h"
 #include "command_line.h"
+#include "command_line_exactness.h"
 #include "companion_packages.h"
 #include "main_command_line.h"
 #include "transform_language.h"
@@ -46,7 +47,11 @@ int RunInstallSequence(HMODULE module) {
   int exitCode = 1;
   int amd64 = 0;
 
-  if (!ParseCommandLine(__argc, __argv, &options)) return kExitCommandLineTooLong;
+  // An argument the code page cannot hold would reach the engine, or a folder switch, as a
+  // look-alike: refused like one that does not fit.
+  if (!AreArgumentsExact(__argc, __argv) || !ParseCommandLine(__argc, __argv, &options)) {
+    return kExitCommandLineTooLong;
+  }
   amd64 = IsAmd64Build();
 
   if (!CheckInstallerEngineVersion()) {

@@ -9,6 +9,7 @@
 #include "../payload/payload_resources.h"
 #include "../payload/resource_writer.h"
 #include "../payload/staging_folder.h"
+#include "../support/exact_narrow_path.h"
 #include "../support/registry_key.h"
 #include "../support/text_buffer.h"
 #include "release_identity.h"          // generated
@@ -107,8 +108,15 @@ void InstallUpdateService(HMODULE module) {
     RunAndWait(commandLine);
   }
 
+  // Asked for as wide text and converted exactly: the narrow lookup would give a best-fit
+  // look-alike of a folder outside the code page, and the elevated wrapper would start a
+  // tool of that name. No exact name: registration is skipped as when there is no folder.
+  WCHAR wideCommonFiles[kPathCapacity] = {};
+  if (FAILED(SHGetFolderPathW(nullptr, kFolderProgramFilesCommon, nullptr, 0, wideCommonFiles))) {
+    return;
+  }
   char commonFiles[kPathCapacity] = {};
-  if (FAILED(SHGetFolderPathA(nullptr, kFolderProgramFilesCommon, nullptr, 0, commonFiles))) return;
+  if (!ConvertWidePathExactly(wideCommonFiles, commonFiles, sizeof commonFiles)) return;
   if (FormatRegistrationCommandLine(commandLine, sizeof commandLine, commonFiles, BuildString)) {
     RunAndWait(commandLine);
   }

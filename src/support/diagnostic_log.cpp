@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <time.h>
 
+#include "exact_narrow_path.h"
 #include "log_record.h"
 
 void WriteDiagnosticLog(const char* message) {
@@ -10,14 +11,20 @@ void WriteDiagnosticLog(const char* message) {
   time_t now = time(nullptr);
   FormatLogStamp(localtime(&now), stamp, sizeof stamp);
 
+  // Both folders are read as wide text and converted exactly: a best-fit look-alike of a
+  // folder outside the code page would put the record into another folder. A folder that no
+  // narrow text names exactly, or one too long for the path, drops the record.
+  WCHAR wideFolder[kLogPathCapacity] = {};
   char tmpDir[kLogPathCapacity] = {};
   char tempPath[kLogPathCapacity] = {};
-  DWORD tmpDirLength = GetEnvironmentVariableA("TMPDIR", tmpDir, sizeof tmpDir);
-  if (tmpDirLength >= sizeof tmpDir) return;  // too long for the path: drop the record
-  if (tmpDirLength == 0) {
-    tmpDir[0] = '\0';
-    DWORD tempLength = GetTempPathA(sizeof tempPath, tempPath);
-    if (tempLength == 0 || tempLength >= sizeof tempPath) return;
+  DWORD tmpDirLength = GetEnvironmentVariableW(L"TMPDIR", wideFolder, kLogPathCapacity);
+  if (tmpDirLength >= kLogPathCapacity) return;
+  if (tmpDirLength > 0) {
+    if (!ConvertWidePathExactly(wideFolder, tmpDir, sizeof tmpDir)) return;
+  } else {
+    DWORD tempLength = GetTempPathW(kLogPathCapacity, wideFolder);
+    if (tempLength == 0 || tempLength >= kLogPathCapacity) return;
+    if (!ConvertWidePathExactly(wideFolder, tempPath, sizeof tempPath)) return;
   }
   char path[kLogPathCapacity];
   if (!FormatLogPath(tmpDir, tempPath, path, sizeof path)) return;

@@ -7,8 +7,9 @@
 
 // Converts wide into buffer when every character has an exact counterpart in the ANSI code
 // page. Returns 1, or 0 with buffer "" and the reason as the last error:
-// ERROR_NO_UNICODE_TRANSLATION when a character would become something else,
-// ERROR_FILENAME_EXCED_RANGE when the text does not fit capacity (terminator included).
+// ERROR_NO_UNICODE_TRANSLATION when a character would become something else (whatever the
+// length), ERROR_FILENAME_EXCED_RANGE when the exact text does not fit capacity (terminator
+// included).
 int ConvertWideExactly(const WCHAR* wide, char* buffer, size_t capacity);
 
 // As ConvertWideExactly, but a path that does not convert exactly and names something that

@@ -22,8 +22,9 @@ constexpr int kExitEngineNotFound = -3;
 constexpr int kExitPackageMissing = 1;
 constexpr int kExitEngineNotStarted = 1;
 
-// An option, folder switch or the main command line does not fit its buffer. This is the
-// installer engine's own code for an invalid command line; nothing is run with a cut line.
+// An option, folder switch or the main command line does not fit its buffer, or an argument
+// holds a character the code page cannot hold. This is the installer engine's own code for
+// an invalid command line; nothing is run with a cut line or a look-alike.
 constexpr int kExitCommandLineTooLong = 1639;
 
 // The ready event existed before this run made it: another wrapper is installing (of any

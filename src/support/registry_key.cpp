@@ -33,3 +33,15 @@ LONG RegistryKey::QueryString(char* buffer, const char* valueName, DWORD* byteCo
   }
   return result;
 }
+
+LONG RegistryKey::QueryWideString(WCHAR* buffer, const WCHAR* valueName, DWORD* byteCount) {
+  DWORD type = REG_NONE;
+  LONG result = RegQueryValueExW(key_, valueName, nullptr, &type, reinterpret_cast<BYTE*>(buffer),
+                                 byteCount);
+  if (result == ERROR_MORE_DATA) return result;
+  DWORD count = result == ERROR_SUCCESS ? *byteCount : 0;
+  if (!IsTerminatedWideStringData(type, reinterpret_cast<const unsigned char*>(buffer), count)) {
+    return kRegistryInvalidData;
+  }
+  return result;
+}

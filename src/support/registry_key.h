@@ -21,6 +21,10 @@ class RegistryKey {
   // when it is larger than the buffer, or another platform code.
   LONG QueryString(char* buffer, const char* valueName, DWORD* byteCount);
 
+  // The same for wide text, as the system holds it: no conversion to the code page on the
+  // way, so the caller can convert exactly or refuse. byteCount counts bytes, not characters.
+  LONG QueryWideString(WCHAR* buffer, const WCHAR* valueName, DWORD* byteCount);
+
   HKEY Handle() const { return key_; }
 
  private:

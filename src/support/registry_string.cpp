@@ -9,3 +9,19 @@ int IsTerminatedStringData(unsigned long type, const unsigned char* data, unsign
   }
   return 0;
 }
+
+int IsTerminatedWideStringData(unsigned long type, const unsigned char* data, unsigned long count) {
+  unsigned long zeros;
+  if (type == kRegistryTypeString || type == kRegistryTypeExpandString) {
+    zeros = 2;
+  } else if (type == kRegistryTypeMultiString) {
+    zeros = 4;
+  } else {
+    return 0;
+  }
+  if (count % 2 != 0 || count < zeros) return 0;
+  for (unsigned long i = count - zeros; i < count; ++i) {
+    if (data[i] != 0) return 0;
+  }
+  return 1;
+}

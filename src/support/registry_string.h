@@ -18,3 +18,7 @@ constexpr unsigned long kRegistryTypeMultiString = 7;
 // REG_SZ and REG_EXPAND_SZ end in one zero byte, REG_MULTI_SZ in two; every other type fails.
 // count is the byte count the read reported; it never exceeds the buffer that data points to.
 int IsTerminatedStringData(unsigned long type, const unsigned char* data, unsigned long count);
+
+// The same test for data read as wide text: a whole number of two-byte characters, ending in
+// one zero character (two for REG_MULTI_SZ).
+int IsTerminatedWideStringData(unsigned long type, const unsigned char* data, unsigned long count);

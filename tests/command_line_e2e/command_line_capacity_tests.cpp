@@ -120,6 +120,59 @@ TEST(CommandLineCapacity, MainCommandLineHolds1023Characters) {
             ExpectedMainCommandLine(Filled("P=", fits - transform) + " ", 1041));
 }
 
+// An argument the code page cannot hold reaches the wrapper's narrow arguments as a best-fit
+// look-alike ("Lukasz", "??"): refused as one that does not fit, before anything is staged.
+TEST(CommandLineCapacity, ArgumentOutsideTheCodePageIsRefusedLikeOneThatDoesNotFit) {
+  ASSERT_EQ(GetACP(), 1252u) << "these cases are written for the code page 1252";
+  const std::wstring vendor = WideOf(LocalLowFolder() + "\\Orvik");
+  struct Case {
+    const wchar_t* arguments;
+    int exitCode;
+    std::string optionString;  // when it runs
+  };
+  const Case cases[] = {
+      {L"/s \"/INSTALLDIRPUBRTQ=C:\\Program Files\\\u0141ukasz\"", kRefused, ""},
+      {L"/INSTALLDIRZELVANDB=D:\\\u674e\u96f7", kRefused, ""},
+      {L"/s TARGETDIR=C:\\\u674e\u96f7", kRefused, ""},
+      {L"\"/v\\\"INSTALLDIR=C:\\\u0141ukasz\\\"\"", kRefused, ""},
+      // Best fit makes a blank of the ideographic space: one argument would become two.
+      {L"/lang=1041 P=a\u3000b", kRefused, ""},
+      // What the code page holds is handed on byte for byte.
+      {L"P=J\u00fcrgen", 0, "P=J\xFCrgen "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Utf8Of(c.arguments));
+    DeleteTreeW(vendor);
+    StandinRun result = RunWrapperWithStandinW(c.arguments);
+    ASSERT_TRUE(Started(result.run));
+    ASSERT_FALSE(result.run.timedOut);
+    EXPECT_TRUE(result.run.boxes.empty()) << DescribeBoxes(result.run);
+    EXPECT_EQ(result.run.exitCode, c.exitCode);
+    if (c.exitCode == 0) {
+      ASSERT_EQ(result.commandLines.size(), 1u);
+      EXPECT_EQ(result.commandLines[0], ExpectedMainCommandLine(c.optionString));
+    } else {
+      EXPECT_TRUE(result.commandLines.empty());
+      EXPECT_EQ(GetFileAttributesW(vendor.c_str()), INVALID_FILE_ATTRIBUTES)
+          << "staged before the command line was accepted";
+    }
+  }
+}
+
+// The program's own path is never used: a wrapper saved below a folder outside the code page
+// (the user's own downloads) runs as anywhere else.
+TEST(CommandLineCapacity, ProgramPathOutsideTheCodePageIsNoReasonToRefuse) {
+  const std::wstring folder = WideOf(MakeScratchFolder("program-path")) + L"\\\u674e\u96f7";
+  ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr)) << GetLastError();
+  const std::wstring wrapper = folder + L"\\kzt-wrapper.exe";
+  ASSERT_TRUE(CopyFileW(WideOf(WrapperPath()).c_str(), wrapper.c_str(), FALSE)) << GetLastError();
+  StandinRun result = RunWrapperWithStandinW(L"P=1", "0", wrapper);
+  ASSERT_TRUE(Started(result.run));
+  EXPECT_EQ(result.run.exitCode, 0) << DescribeBoxes(result.run);
+  ASSERT_EQ(result.commandLines.size(), 1u);
+  EXPECT_EQ(result.commandLines[0], ExpectedMainCommandLine("P=1 "));
+}
+
 // A silent run whose additions overflow the option string is refused with the same 1639 as a
 // main command line that does not fit, and any option string long enough for the first is too
 // long for the second, so no run of the executable can tell the two refusals apart; the unit

@@ -41,6 +41,48 @@ std::string RegistrationLine() {
   return Quoted(RegistrationToolFolder() + "\\dorvane.exe") + " -r rtq 1.6.0_32-b05";
 }
 
+// Names outside the code page (1252 here) and their best-fit look-alike.
+const wchar_t kLukasz[] = L"\u0141ukasz";  // best fit: "Lukasz"
+const wchar_t kLiLei[] = L"\u674e\u96f7";   // no counterpart: "??"
+
+bool WriteFileW(const std::wstring& path, const std::string& bytes) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  bool ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+            written == bytes.size();
+  CloseHandle(file);
+  return ok;
+}
+
+bool ExistsW(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+bool SetRegistryWide(const char* key, const wchar_t* name, const std::wstring& text) {
+  HKEY opened = nullptr;
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_WRITE, nullptr, &opened, nullptr) !=
+      ERROR_SUCCESS) {
+    return false;
+  }
+  bool ok = RegSetValueExW(opened, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                           static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+  RegCloseKey(opened);
+  return ok;
+}
+
+// The short form of an existing path, in the code page (it must convert exactly).
+std::string ShortFormOf(const std::wstring& path) {
+  wchar_t shortPath[MAX_PATH] = {};
+  DWORD length = GetShortPathNameW(path.c_str(), shortPath, MAX_PATH);
+  EXPECT_GT(length, 0u) << Utf8Of(path);
+  char narrow[MAX_PATH] = {};
+  BOOL usedDefault = FALSE;
+  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, shortPath, -1, narrow, sizeof narrow, nullptr,
+                      &usedDefault);
+  EXPECT_FALSE(usedDefault) << Utf8Of(shortPath);
+  return narrow;
+}
+
 class FollowUpPhases : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -163,6 +205,80 @@ TEST_F(FollowUpPhases, FolderSwitchesAreAppendedAsGivenWithoutQuotes) {
   EXPECT_EQ(result.commandLines[1], RuntimeLine() + " INSTALLDIR=C:\\Zelvan Runtime");
   // The runtime library turns \" into a quote inside the argument; it is kept as it came.
   EXPECT_EQ(result.commandLines[2], DatabaseLine() + " INSTALLDIR=D:\\Data Base\"");
+}
+
+// A kit home outside the code page, beside its best-fit look-alike holding the same files:
+// the companions are installed from the kit home itself, by its short form; once no exact
+// name exists the phase is skipped. The look-alike is never touched.
+TEST_F(FollowUpPhases, KitHomeOutsideTheCodePageIsUsedByItsShortFormNeverByItsLookAlike) {
+  const std::wstring base = WideOf(MakeScratchFolder("kit homes"));
+  const std::wstring home = base + L"\\Kit " + kLukasz;
+  const std::wstring lookAlike = base + L"\\Kit Lukasz";
+  const char* const files[] = {"rtq.msi", "zelvandb.msi", "rtq1041.MST", "rtq2052.MST"};
+  for (const std::wstring& folder : {home, lookAlike}) {
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr)) << GetLastError();
+    for (const char* name : files) ASSERT_TRUE(WriteFileW(folder + L"\\" + WideOf(name), name));
+  }
+  ASSERT_TRUE(SetRegistryWide(kKitKey, L"ZelvanHome", home));
+  kitHome_ = ShortFormOf(home);
+
+  // A folder switch the code page holds reaches the companion command line byte for byte.
+  StandinRun result = RunWrapperWithStandinW(L"/s /lang=1041 \"/INSTALLDIRPUBRTQ=C:\\J\u00fcrgen\"");
+  ASSERT_EQ(result.commandLines.size(), 3u) << "exit code " << result.run.exitCode;
+  EXPECT_EQ(result.commandLines[1], RuntimeLine("rtq1041.MST") + " INSTALLDIR=C:\\J\xFCrgen");
+  EXPECT_EQ(result.commandLines[2], DatabaseLine());
+  for (const char* name : files) {
+    EXPECT_FALSE(ExistsW(home + L"\\" + WideOf(name))) << name << " left in the kit home";
+    EXPECT_TRUE(ExistsW(lookAlike + L"\\" + WideOf(name))) << name << " deleted from the look-alike";
+  }
+
+  // Gone, so no short form: nothing is run or deleted, in the look-alike least of all.
+  DeleteTreeW(home);
+  result = RunWrapperWithStandinW(L"/s");
+  EXPECT_EQ(result.commandLines.size(), 1u);
+  for (const char* name : files) {
+    EXPECT_TRUE(ExistsW(lookAlike + L"\\" + WideOf(name))) << name << " deleted from the look-alike";
+  }
+}
+
+// The registration tool below a common files folder outside the code page: started by the
+// folder's short form; with no exact name the registration is skipped, and a tool in the
+// look-alike folder never runs.
+TEST_F(FollowUpPhases, RegistrationToolOutsideTheCodePageRunsByItsShortFormOrNotAtAll) {
+  const char kCurrentVersion[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
+  std::string saved;
+  ASSERT_TRUE(ReadRegistryString(HKEY_LOCAL_MACHINE, kCurrentVersion, "CommonFilesDir", &saved));
+  struct Restore {
+    const char* key;
+    std::string value;
+    ~Restore() { SetRegistryString(HKEY_LOCAL_MACHINE, key, "CommonFilesDir", value); }
+  } restore{kCurrentVersion, saved};
+
+  const std::wstring base = WideOf(MakeScratchFolder("common files"));
+  const std::wstring common = base + L"\\Common " + kLiLei;
+  const std::wstring lukasz = base + L"\\Common " + kLukasz;
+  const std::wstring lukaszLookAlike = base + L"\\Common Lukasz";
+  for (const std::wstring& folder : {common, lukaszLookAlike}) {
+    const std::wstring tool = folder + L"\\Zelvan\\Zelvan Update";
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((folder + L"\\Zelvan").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW(tool.c_str(), nullptr));
+    ASSERT_TRUE(CopyFileW(WideOf(StandinEngine()).c_str(), (tool + L"\\dorvane.exe").c_str(), FALSE));
+  }
+  RegisterRuntime();
+
+  ASSERT_TRUE(SetRegistryWide(kCurrentVersion, L"CommonFilesDir", common));
+  StandinRun result = RunWrapperWithStandin("");
+  ASSERT_EQ(result.commandLines.size(), 3u) << "exit code " << result.run.exitCode;
+  EXPECT_EQ(result.commandLines[2],
+            Quoted(ShortFormOf(common) + "\\Zelvan\\Zelvan Update\\dorvane.exe") + " -r rtq 1.6.0_32-b05");
+
+  // "Common Łukasz" does not exist, its look-alike does: no registration at all.
+  ASSERT_TRUE(SetRegistryWide(kCurrentVersion, L"CommonFilesDir", lukasz));
+  result = RunWrapperWithStandin("");
+  ASSERT_EQ(result.commandLines.size(), 2u) << "exit code " << result.run.exitCode;
+  EXPECT_EQ(result.commandLines[1], UpdateServiceInstallLine());
+  EXPECT_EQ(result.run.exitCode, 0);
 }
 
 TEST_F(FollowUpPhases, OnlyTheRuntimePackageWhenTheDatabaseFeatureWasLeftOut) {

@@ -20,8 +20,10 @@ StandinRun RunWrapperWithStandin(const std::string& arguments, const std::string
   return RunWrapperRecording(arguments, exitCodes, wrapper);
 }
 
-StandinRun RunWrapperRecording(const std::string& arguments, const std::string& exitCodes,
-                               const std::string& wrapper) {
+namespace {
+// One recorded run; start runs the wrapper (narrow or wide command line).
+template <typename Start>
+StandinRun Record(const std::string& exitCodes, Start start) {
   std::string scratch = MakeScratchFolder("standin-run");
   std::string record = scratch + "\\record.txt";
   std::string programs = scratch + "\\programs.txt";
@@ -30,12 +32,30 @@ StandinRun RunWrapperRecording(const std::string& arguments, const std::string& 
   EnvironmentOverride programsFile("WRAPPER_STANDIN_PROGRAMS", programs.c_str());
   EnvironmentOverride codes("WRAPPER_STANDIN_EXIT_CODES", exitCodes.c_str());
   StandinRun result;
-  std::string commandLine = "\"" + WrapperPath(wrapper) + "\"";
-  if (!arguments.empty()) commandLine += " " + arguments;
-  result.run = RunChild(commandLine);
+  result.run = start();
   result.commandLines = SplitLines(ReadFileText(record));
   result.programs = SplitLines(ReadFileText(programs));
   return result;
+}
+}  // namespace
+
+StandinRun RunWrapperRecording(const std::string& arguments, const std::string& exitCodes,
+                               const std::string& wrapper) {
+  return Record(exitCodes, [&] {
+    std::string commandLine = "\"" + WrapperPath(wrapper) + "\"";
+    if (!arguments.empty()) commandLine += " " + arguments;
+    return RunChild(commandLine);
+  });
+}
+
+StandinRun RunWrapperWithStandinW(const std::wstring& arguments, const std::string& exitCodes,
+                                  const std::wstring& wrapper) {
+  InstallerLocationOverride location(StandinFolder());
+  return Record(exitCodes, [&] {
+    std::wstring commandLine = L"\"" + (wrapper.empty() ? WideOf(WrapperPath()) : wrapper) + L"\"";
+    if (!arguments.empty()) commandLine += L" " + arguments;
+    return RunChildW(commandLine);
+  });
 }
 
 std::string DescribeBoxes(const ChildRun& run) {

@@ -27,6 +27,12 @@ struct StandinRun {
 StandinRun RunWrapperWithStandin(const std::string& arguments, const std::string& exitCodes = "0",
                                  const std::string& wrapper = "kzt-wrapper.exe");
 
+// The same with a wide command line: arguments outside the code page reach the wrapper as
+// the user typed them (the stand-in records its narrow command line). wrapper: the full path
+// of the executable to run, empty for the one built for tests.
+StandinRun RunWrapperWithStandinW(const std::wstring& arguments, const std::string& exitCodes = "0",
+                                  const std::wstring& wrapper = L"");
+
 // The same run with InstallerLocation left as the caller set it (a copy of the stand-in
 // elsewhere, an odd value, no value).
 StandinRun RunWrapperRecording(const std::string& arguments, const std::string& exitCodes = "0",

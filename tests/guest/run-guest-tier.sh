@@ -39,11 +39,12 @@ cp tests/guest/tier-in-guest.sh "$job/"
 
 # Of the wine64 tier's install tests, those where the 32-bit view and folders matter: the
 # main job's whole road (companions and update service included) and the package's reinstall
-# request; the others can be named by hand.
+# request; the others can be named by hand. Besides, the service account's install through
+# SysWOW64 and a user folder outside the code page.
 suites=("$@")
 if [ ${#suites[@]} -eq 0 ]; then
   suites=(wow64_standin_tests wow64_support_unit_tests
-          "wow64_install_tests:ServiceAccountInstall.*:SampleInstall.SilentInstallWalksTheWholeRoad:SampleInstall.ReinstallRequestOfThePackageIsAnsweredWithASecondRun")
+          "wow64_install_tests:ServiceAccountInstall.*:CjkLocalLow.*:SampleInstall.SilentInstallWalksTheWholeRoad:SampleInstall.ReinstallRequestOfThePackageIsAnsweredWithASecondRun")
   bash tests/guest/guest-tool-checks.sh || fail "the guest tools failed their checks"
 fi
 

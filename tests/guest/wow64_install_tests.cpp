@@ -4,6 +4,7 @@
 // engine is handed the package path through SysWOW64 and installs the kit from it.
 #include <gtest/gtest.h>
 
+#include "user_folder_install.h"
 #include "wow64_support.h"
 #include "wrapper_run.h"
 
@@ -55,6 +56,26 @@ TEST(ServiceAccountInstall, TheEngineInSysWOW64InstallsFromThePathThroughSysWOW6
                                  std::to_string(FileSize(BuildPath("payload/") + kCabinets[i])));
   }
   DeleteTree(localLow + "\\Orvik");
+}
+
+// The shipped build for a user whose LocalLow lies in a folder outside the code page (1252),
+// pointed there through User Shell Folders (a new user's prefix costs minutes here): the
+// payload is staged there, by its short form, and the engine installs from it.
+TEST(CjkLocalLow, ShippedBuildStagesBelowAUserFolderOutsideTheCodePage) {
+  ASSERT_EQ(GetACP(), 1252u) << "this case is written for the code page 1252";
+  wchar_t profile[MAX_PATH] = {};
+  ASSERT_GT(GetEnvironmentVariableW(L"USERPROFILE", profile, MAX_PATH), 0u);
+  const std::wstring appData = std::wstring(profile) + L"\\AppData";
+  const std::wstring localLow = appData + L"\\\u674e\u96f7 LocalLow";
+  CreateDirectoryW(appData.c_str(), nullptr);
+  ASSERT_TRUE(CreateDirectoryW(localLow.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+  LocalLowOverride low(localLow);
+  ASSERT_EQ(LocalLowFolderW(), localLow) << "the known folder did not follow the registry";
+  RemoveSampleInstall(localLow);
+
+  LoggedInstall install = RunSilentInstall("cjk-locallow");
+  ExpectInstalledFrom(localLow, install);
+  RemoveSampleInstall(localLow);
 }
 
 }  // namespace

@@ -64,7 +64,7 @@ TEST(Wow64Layer, TheShippedExecutableRunsAsA32BitProgramOn64BitWindows) {
   DWORD type = 99;
   ASSERT_TRUE(GetBinaryTypeA(WrapperPath().c_str(), &type)) << WrapperPath();
   EXPECT_EQ(type, static_cast<DWORD>(SCS_32BIT_BINARY));
-  EXPECT_EQ(GetUserDefaultLangID(), 1033) << "the guest runs the tests with LC_ALL=en_US.UTF-8";
+  EXPECT_EQ(GetUserDefaultLangID(), 1033) << "the guest runs the tests with LC_ALL=C.UTF-8";
 }
 
 TEST(EngineLocationIn32BitView, InstallerLocationIsTheOneOfThe32BitView) {

@@ -95,6 +95,19 @@ bool SavedRegistryValue::Set(DWORD type, const std::string& bytes) {
   return ok;
 }
 
+bool SavedRegistryValue::SetWide(DWORD type, const std::wstring& text) {
+  HKEY opened = nullptr;
+  if (RegCreateKeyExA(root_, key_.c_str(), 0, nullptr, 0, KEY_WRITE | view_, nullptr, &opened,
+                      nullptr) != ERROR_SUCCESS) {
+    return false;
+  }
+  std::wstring name(name_.begin(), name_.end());  // the value names here are ASCII
+  bool ok = RegSetValueExW(opened, name.c_str(), 0, type, reinterpret_cast<const BYTE*>(text.c_str()),
+                           static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+  RegCloseKey(opened);
+  return ok;
+}
+
 bool SavedRegistryValue::SetString(const std::string& text) {
   return Set(REG_SZ, std::string(text.c_str(), text.size() + 1));
 }
@@ -110,6 +123,12 @@ LocalLowOverride::LocalLowOverride(const std::string& folder)
     : userShellFolder_(HKEY_CURRENT_USER, kUserShellFolders, kLocalLowName, 0),
       shellFolder_(HKEY_CURRENT_USER, kShellFolders, kLocalLowName, 0) {
   userShellFolder_.Set(REG_EXPAND_SZ, std::string(folder.c_str(), folder.size() + 1));
+}
+
+LocalLowOverride::LocalLowOverride(const std::wstring& folder)
+    : userShellFolder_(HKEY_CURRENT_USER, kUserShellFolders, kLocalLowName, 0),
+      shellFolder_(HKEY_CURRENT_USER, kShellFolders, kLocalLowName, 0) {
+  userShellFolder_.SetWide(REG_EXPAND_SZ, folder);
 }
 
 NativeFileSystem::NativeFileSystem() { active_ = Wow64DisableWow64FsRedirection(&previous_) != 0; }

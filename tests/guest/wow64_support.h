@@ -27,6 +27,7 @@ class SavedRegistryValue {
 
   bool Set(DWORD type, const std::string& bytes);
   bool SetString(const std::string& text);  // REG_SZ with its terminator
+  bool SetWide(DWORD type, const std::wstring& text);  // a string type, outside the code page too
   void Remove();
 
  private:
@@ -45,6 +46,7 @@ class SavedRegistryValue {
 class LocalLowOverride {
  public:
   explicit LocalLowOverride(const std::string& folder);
+  explicit LocalLowOverride(const std::wstring& folder);  // a name outside the code page
   LocalLowOverride(const LocalLowOverride&) = delete;
   LocalLowOverride& operator=(const LocalLowOverride&) = delete;
 

@@ -49,6 +49,15 @@ std::string LocalLowFolder() {
   return folder;
 }
 
+std::wstring LocalLowFolderW() {
+  const GUID localLow = {0xA520A1A4, 0x1780, 0x4FF6, {0xBD, 0x18, 0x16, 0x73, 0x43, 0xC5, 0xAF, 0x16}};
+  PWSTR wide = nullptr;
+  std::wstring folder;
+  if (SHGetKnownFolderPath(localLow, 0, nullptr, &wide) == S_OK) folder = wide;
+  CoTaskMemFree(wide);
+  return folder;
+}
+
 bool StartChild(const std::string& commandLine, PROCESS_INFORMATION* process, DWORD* error) {
   STARTUPINFOA startup;
   ZeroMemory(&startup, sizeof startup);
@@ -74,11 +83,44 @@ bool StartChild(const std::string& commandLine, PROCESS_INFORMATION* process, DW
                                        << " for the command line: " << run.commandLine;
 }
 
+namespace {
+void WaitForChild(PROCESS_INFORMATION process, DWORD timeoutMs, ChildRun* run);
+}  // namespace
+
 ChildRun RunChild(const std::string& commandLine, DWORD timeoutMs) {
   ChildRun run;
   run.commandLine = commandLine;
   PROCESS_INFORMATION process;
   if (!StartChild(commandLine, &process, &run.startError)) return run;
+  WaitForChild(process, timeoutMs, &run);
+  return run;
+}
+
+ChildRun RunChildW(const std::wstring& commandLine, DWORD timeoutMs) {
+  ChildRun run;
+  run.commandLine = Utf8Of(commandLine);
+  STARTUPINFOW startup;
+  ZeroMemory(&startup, sizeof startup);
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process;
+  ZeroMemory(&process, sizeof process);
+  std::vector<wchar_t> writable(commandLine.begin(), commandLine.end());
+  writable.push_back(L'\0');
+  if (!CreateProcessW(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &process)) {
+    run.startError = GetLastError();
+    fprintf(stderr, "RunChildW: CreateProcessW failed with error %lu for the command line: %s\n",
+            static_cast<unsigned long>(run.startError), run.commandLine.c_str());
+    fflush(stderr);
+    return run;
+  }
+  WaitForChild(process, timeoutMs, &run);
+  return run;
+}
+
+namespace {
+void WaitForChild(PROCESS_INFORMATION process, DWORD timeoutMs, ChildRun* result) {
+  ChildRun& run = *result;
   run.started = true;
   DWORD start = GetTickCount();
   for (;;) {
@@ -96,8 +138,8 @@ ChildRun RunChild(const std::string& commandLine, DWORD timeoutMs) {
   run.exitCode = static_cast<int>(exitCode);
   CloseHandle(process.hProcess);
   CloseHandle(process.hThread);
-  return run;
 }
+}  // namespace
 
 std::string ReadFileText(const std::string& path) {
   HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -109,6 +151,22 @@ std::string ReadFileText(const std::string& path) {
   while (ReadFile(file, chunk, sizeof chunk, &read, nullptr) && read > 0) bytes.append(chunk, read);
   CloseHandle(file);
   return bytes;
+}
+
+std::string ReadFileTextW(const std::wstring& path) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return std::string();
+  std::string bytes;
+  char chunk[65536];
+  DWORD read = 0;
+  while (ReadFile(file, chunk, sizeof chunk, &read, nullptr) && read > 0) bytes.append(chunk, read);
+  CloseHandle(file);
+  return bytes;
+}
+
+bool PathExistsW(const std::wstring& path) {
+  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 bool WriteFileText(const std::string& path, const std::string& bytes) {
@@ -138,24 +196,45 @@ long long FileSize(const std::string& path) {
   return (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
-void DeleteTree(const std::string& path) {
-  DWORD attributes = GetFileAttributesA(path.c_str());
+// Wide, so that names outside the code page (which a narrow search only sees as "?") go too.
+void DeleteTreeW(const std::wstring& path) {
+  DWORD attributes = GetFileAttributesW(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return;
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
     if (search != INVALID_HANDLE_VALUE) {
       do {
-        std::string name = found.cFileName;
-        if (name != "." && name != "..") DeleteTree(path + "\\" + name);
-      } while (FindNextFileA(search, &found));
+        std::wstring name = found.cFileName;
+        if (name != L"." && name != L"..") DeleteTreeW(path + L"\\" + name);
+      } while (FindNextFileW(search, &found));
       FindClose(search);
     }
-    RemoveDirectoryA(path.c_str());
+    RemoveDirectoryW(path.c_str());
   } else {
-    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    DeleteFileA(path.c_str());
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(path.c_str());
   }
+}
+
+void DeleteTree(const std::string& path) { DeleteTreeW(WideOf(path)); }
+
+std::wstring WideOf(const std::string& narrow) {
+  int length = MultiByteToWideChar(CP_ACP, 0, narrow.c_str(), -1, nullptr, 0);
+  if (length <= 0) return std::wstring();
+  std::wstring wide(length, L'\0');
+  MultiByteToWideChar(CP_ACP, 0, narrow.c_str(), -1, &wide[0], length);
+  wide.resize(length - 1);
+  return wide;
+}
+
+std::string Utf8Of(const std::wstring& wide) {
+  int length = WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  if (length <= 0) return std::string();
+  std::string text(length, '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, &text[0], length, nullptr, nullptr);
+  text.resize(length - 1);
+  return text;
 }
 
 std::vector<std::string> SplitLines(const std::string& text) {

@@ -14,6 +14,8 @@ std::string BuildDir();
 std::string BuildPath(const std::string& relative);
 // The user's low-integrity local application-data folder (LocalLow), as the platform says.
 std::string LocalLowFolder();
+// The same as the platform holds it, outside the code page too.
+std::wstring LocalLowFolderW();
 // A fresh, empty scratch folder for one test under the build tree.
 std::string MakeScratchFolder(const std::string& name);
 
@@ -44,6 +46,9 @@ struct ChildRun {
 // Starts a command line and waits up to timeoutMs; message boxes of the child are read and
 // closed with OK. A child still running at the time-out is killed.
 ChildRun RunChild(const std::string& commandLine, DWORD timeoutMs = 120000);
+// The same with a wide command line, for arguments outside the code page (commandLine of the
+// result in UTF-8).
+ChildRun RunChildW(const std::wstring& commandLine, DWORD timeoutMs = 120000);
 
 // Starts a command line and returns its process information (the caller waits and closes).
 // A start that fails is reported on standard error with the error code and the command line,
@@ -56,10 +61,18 @@ bool StartChild(const std::string& commandLine, PROCESS_INFORMATION* process, DW
 // Files.
 std::string ReadFileText(const std::string& path);  // empty when absent
 bool WriteFileText(const std::string& path, const std::string& bytes);
+std::string ReadFileTextW(const std::wstring& path);  // by a wide path; empty when absent
+bool PathExistsW(const std::wstring& path);
 bool PathExists(const std::string& path);
 bool IsDirectory(const std::string& path);
 long long FileSize(const std::string& path);  // -1 when absent
 void DeleteTree(const std::string& path);
+void DeleteTreeW(const std::wstring& path);  // also below names outside the code page
+
+// Texts outside the code page: narrow (ANSI code page) to wide, and wide to UTF-8 for
+// failure messages.
+std::wstring WideOf(const std::string& narrow);
+std::string Utf8Of(const std::wstring& wide);
 std::vector<std::string> SplitLines(const std::string& text);
 
 // Registry values under HKEY_LOCAL_MACHINE or HKEY_CURRENT_USER (native view).

@@ -208,6 +208,74 @@ TEST(DiagnosticLog, TmpdirBeyondItsBufferIsDroppedSafely) {
   EXPECT_EQ(FileSize(restorer.path()), restorer.size());
 }
 
+// Sets a variable to wide text for the life of the object (EnvironmentOverride is narrow).
+class WideEnvironmentOverride {
+ public:
+  WideEnvironmentOverride(const wchar_t* name, const std::wstring& value) : name_(name) {
+    wchar_t old[1024] = {};
+    DWORD length = GetEnvironmentVariableW(name, old, 1024);
+    hadValue_ = length > 0 && length < 1024;
+    old_ = old;
+    SetEnvironmentVariableW(name, value.c_str());
+  }
+  ~WideEnvironmentOverride() { SetEnvironmentVariableW(name_.c_str(), hadValue_ ? old_.c_str() : nullptr); }
+  WideEnvironmentOverride(const WideEnvironmentOverride&) = delete;
+  WideEnvironmentOverride& operator=(const WideEnvironmentOverride&) = delete;
+
+ private:
+  std::wstring name_;
+  bool hadValue_;
+  std::wstring old_;
+};
+
+std::vector<LogRecord> RecordsIn(const std::wstring& folder) {
+  std::string bytes;
+  HANDLE file = CreateFileW((folder + L"\\trevask.log").c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file != INVALID_HANDLE_VALUE) {
+    char chunk[4096];
+    DWORD read = 0;
+    while (ReadFile(file, chunk, sizeof chunk, &read, nullptr) && read > 0) bytes.append(chunk, read);
+    CloseHandle(file);
+  }
+  std::vector<LogRecord> records;
+  EXPECT_TRUE(ParseLogRecords(bytes, &records)) << bytes;
+  return records;
+}
+
+// Log folders outside the code page (1252), through TMPDIR and through the platform's
+// temporary folder (TMP): reached by their short form; a missing one drops the record,
+// and the best-fit look-alike "Lukasz" of "Łukasz" never receives it.
+TEST(DiagnosticLog, FolderOutsideTheCodePageIsReachedByItsShortFormNeverByItsLookAlike) {
+  const std::wstring base = WideOf(MakeScratchFolder("dlog-outside"));
+  const std::wstring liLei = base + L"\\\u674e\u96f7";
+  const std::wstring lukasz = base + L"\\\u0141ukasz";
+  const std::wstring lookAlike = base + L"\\Lukasz";
+  ASSERT_TRUE(CreateDirectoryW(liLei.c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryW(lookAlike.c_str(), nullptr));
+  TempLogRestorer restorer;
+  for (const wchar_t* variable : {L"TMPDIR", L"TMP"}) {
+    SCOPED_TRACE(Utf8Of(variable));
+    EnvironmentOverride noTmpdir("TMPDIR", nullptr);
+    {
+      WideEnvironmentOverride folder(variable, liLei);
+      WriteDiagnosticLog("outside the code page");
+    }
+    std::vector<LogRecord> records = RecordsIn(liLei);
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].message, "outside the code page");
+    DeleteFileW((liLei + L"\\trevask.log").c_str());
+
+    // "Łukasz" does not exist: no short form, no record, and none in "Lukasz".
+    {
+      WideEnvironmentOverride folder(variable, lukasz);
+      WriteDiagnosticLog("dropped");
+    }
+    EXPECT_TRUE(RecordsIn(lookAlike).empty());
+  }
+  EXPECT_EQ(FileSize(restorer.path()), restorer.size()) << "a record went to the temporary folder";
+}
+
 // The log is opened for writing and shared for writing only: another writer may hold it, a
 // reader that does not share writing keeps the record out.
 TEST(DiagnosticLog, SharesTheFileWithWritersButNotWithReaders) {

@@ -90,6 +90,63 @@ TEST_F(RegistryKeyTest, QueryStringTestsTypeAndTerminators) {
   }
 }
 
+// Wide reads: the text as the system holds it, outside the code page too. Data is given as
+// bytes; a wide character is two.
+TEST_F(RegistryKeyTest, QueryWideStringTestsTypeAndTerminatorsInWideCharacters) {
+  const std::wstring liLei = L"C:\\\u674e\u96f7";
+  const std::string liLeiBytes(reinterpret_cast<const char*>(liLei.c_str()), (liLei.size() + 1) * 2);
+  const QueryCase cases[] = {
+      {"w_sz", REG_SZ, Bytes("a\0b\0c\0\0\0", 8), 512, 0, Bytes("a\0b\0c\0\0\0", 8)},
+      {"w_outside_code_page", REG_SZ, liLeiBytes, 512, 0, liLeiBytes},
+      {"w_sz_unterminated", REG_SZ, Bytes("a\0b\0c\0", 6), 512, 13, Bytes("a\0b\0c\0", 6)},
+      // One zero byte ends no wide text, and half a character is no text.
+      {"w_sz_half_terminator", REG_SZ, Bytes("a\0b\0c\0\0", 7), 512, 13, Bytes("a\0b\0c\0\0", 7)},
+      {"w_sz_zero_then_odd", REG_SZ, Bytes("a\0\0\0\0", 5), 512, 13, Bytes("a\0\0\0\0", 5)},
+      {"w_expand_sz", REG_EXPAND_SZ, Bytes("%\0T\0%\0\0\0", 8), 512, 0, Bytes("%\0T\0%\0\0\0", 8)},
+      {"w_multi_sz", REG_MULTI_SZ, Bytes("a\0\0\0\0\0", 6), 512, 0, Bytes("a\0\0\0\0\0", 6)},
+      {"w_multi_sz_one_terminator", REG_MULTI_SZ, Bytes("a\0\0\0", 4), 512, 13, Bytes("a\0\0\0", 4)},
+      {"w_dword", REG_DWORD, Bytes("\0\0\0\0", 4), 512, 13, Bytes("\0\0\0\0", 4)},
+      {"w_sz_one_over_capacity", REG_SZ, std::string(512, 'x') + Bytes("\0\0", 2), 512, 234, ""},
+  };
+  HKEY opened = nullptr;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kScratchKey, 0, KEY_WRITE, &opened), ERROR_SUCCESS);
+  for (const QueryCase& c : cases) {
+    // Non-zero bytes behind the data, so the platform adds no terminator of its own.
+    std::string data = c.stored + "XX";
+    std::wstring wideName = WideOf(c.name);
+    ASSERT_EQ(RegSetValueExW(opened, wideName.c_str(), 0, c.type,
+                             reinterpret_cast<const BYTE*>(data.data()), static_cast<DWORD>(c.stored.size())),
+              ERROR_SUCCESS);
+  }
+  RegCloseKey(opened);
+
+  RegistryKey key;
+  ASSERT_EQ(key.Open(HKEY_LOCAL_MACHINE, kScratchKey, KEY_READ), ERROR_SUCCESS);
+  for (const QueryCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    const char kFill = '\xAA';
+    std::vector<char> buffer(c.capacity + 64, kFill);
+    DWORD count = c.capacity;
+    std::wstring wideName = WideOf(c.name);
+    EXPECT_EQ(key.QueryWideString(reinterpret_cast<WCHAR*>(buffer.data()), wideName.c_str(), &count),
+              c.result);
+    EXPECT_EQ(count, c.stored.size());
+    if (c.result != ERROR_MORE_DATA) {
+      EXPECT_EQ(std::string(buffer.data(), c.expectedBytes.size()), c.expectedBytes);
+    }
+    for (size_t i = c.capacity; i < buffer.size(); ++i) ASSERT_EQ(buffer[i], kFill) << "byte " << i;
+  }
+
+  // A value written as narrow text is read back as the system converted it.
+  SetRaw("narrow", REG_SZ, Bytes("J\xFCrgen\0", 7));
+  wchar_t text[16] = {};
+  DWORD count = sizeof text;
+  EXPECT_EQ(key.QueryWideString(text, L"narrow", &count), 0);
+  EXPECT_EQ(std::wstring(text), L"J\u00fcrgen");
+  count = sizeof text;
+  EXPECT_EQ(key.QueryWideString(text, L"NoSuchValue", &count), 13);
+}
+
 TEST_F(RegistryKeyTest, AbsentValueIsInvalidDataNotNotFound) {
   RegistryKey key;
   ASSERT_EQ(key.Open(HKEY_LOCAL_MACHINE, kScratchKey, KEY_READ), ERROR_SUCCESS);

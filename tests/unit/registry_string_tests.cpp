@@ -62,6 +62,34 @@ TEST(IsTerminatedStringDataTest, TypeAndTerminatorTable) {
   }
 }
 
+TEST(IsTerminatedWideStringDataTest, WholeWideCharactersAndAWideTerminator) {
+  using std::string;
+  const Case cases[] = {
+      {"REG_SZ with wide terminator", kRegistryTypeString, string("a\0b\0\0\0", 6), 1},
+      {"REG_SZ of the terminator only", kRegistryTypeString, string("\0\0", 2), 1},
+      {"REG_SZ without terminator", kRegistryTypeString, string("a\0b\0", 4), 0},
+      {"REG_SZ ending in half a terminator", kRegistryTypeString, string("a\0b\0\0", 5), 0},
+      {"REG_SZ of one zero byte", kRegistryTypeString, string("\0", 1), 0},
+      {"REG_SZ of an odd count ending in zeros", kRegistryTypeString, string("a\0\0\0\0", 5), 0},
+      // Only a whole zero character ends the text, not a character with one zero byte.
+      {"REG_SZ ending in a character with a zero low byte", kRegistryTypeString, string("a\0\0\x61", 4), 0},
+      {"REG_SZ of 0 bytes", kRegistryTypeString, "", 0},
+      {"REG_EXPAND_SZ with wide terminator", kRegistryTypeExpandString, string("%\0\0\0", 4), 1},
+      {"REG_MULTI_SZ with two wide terminators", kRegistryTypeMultiString, string("a\0\0\0\0\0", 6), 1},
+      {"REG_MULTI_SZ with one wide terminator", kRegistryTypeMultiString, string("a\0\0\0", 4), 0},
+      {"REG_MULTI_SZ of three zero bytes", kRegistryTypeMultiString, string("\0\0\0", 3), 0},
+      {"REG_DWORD of zeros", kRegistryTypeDword, string("\0\0\0\0", 4), 0},
+      {"REG_BINARY ending in zeros", kRegistryTypeBinary, string("x\0\0\0", 4), 0},
+  };
+  for (const Case& c : cases) {
+    std::unique_ptr<unsigned char[]> data(new unsigned char[c.bytes.size()]);
+    memcpy(data.get(), c.bytes.data(), c.bytes.size());
+    EXPECT_EQ(c.expected,
+              IsTerminatedWideStringData(c.type, data.get(), static_cast<unsigned long>(c.bytes.size())))
+        << c.what;
+  }
+}
+
 #ifdef _WIN32
 TEST(RegistryStringConstantsTest, MatchThePlatformNumbers) {
   EXPECT_EQ(static_cast<long>(ERROR_SUCCESS), kRegistryOk);
