@@ -141,9 +141,9 @@ void WaitForChild(PROCESS_INFORMATION process, DWORD timeoutMs, ChildRun* result
 }
 }  // namespace
 
-std::string ReadFileText(const std::string& path) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+namespace {
+// Everything an open file holds from where it stands; closes it. Empty for no file.
+std::string ReadAndClose(HANDLE file) {
   if (file == INVALID_HANDLE_VALUE) return std::string();
   std::string bytes;
   char chunk[65536];
@@ -152,17 +152,16 @@ std::string ReadFileText(const std::string& path) {
   CloseHandle(file);
   return bytes;
 }
+}  // namespace
+
+std::string ReadFileText(const std::string& path) {
+  return ReadAndClose(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
 
 std::string ReadFileTextW(const std::wstring& path) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return std::string();
-  std::string bytes;
-  char chunk[65536];
-  DWORD read = 0;
-  while (ReadFile(file, chunk, sizeof chunk, &read, nullptr) && read > 0) bytes.append(chunk, read);
-  CloseHandle(file);
-  return bytes;
+  return ReadAndClose(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 bool PathExistsW(const std::wstring& path) {
