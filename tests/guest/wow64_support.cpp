@@ -2,14 +2,6 @@
 
 #include "test_support.h"
 
-namespace {
-
-const char kUserShellFolders[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
-const char kShellFolders[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
-const char kLocalLowName[] = "{A520A1A4-1780-4FF6-BD18-167343C5AF16}";
-
-}  // namespace
-
 bool SetRegistryStringInView(HKEY root, const std::string& key, const std::string& name,
                              const std::string& text, REGSAM view) {
   HKEY opened = nullptr;
@@ -95,19 +87,6 @@ bool SavedRegistryValue::Set(DWORD type, const std::string& bytes) {
   return ok;
 }
 
-bool SavedRegistryValue::SetWide(DWORD type, const std::wstring& text) {
-  HKEY opened = nullptr;
-  if (RegCreateKeyExA(root_, key_.c_str(), 0, nullptr, 0, KEY_WRITE | view_, nullptr, &opened,
-                      nullptr) != ERROR_SUCCESS) {
-    return false;
-  }
-  std::wstring name(name_.begin(), name_.end());  // the value names here are ASCII
-  bool ok = RegSetValueExW(opened, name.c_str(), 0, type, reinterpret_cast<const BYTE*>(text.c_str()),
-                           static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
-  RegCloseKey(opened);
-  return ok;
-}
-
 bool SavedRegistryValue::SetString(const std::string& text) {
   return Set(REG_SZ, std::string(text.c_str(), text.size() + 1));
 }
@@ -117,18 +96,6 @@ void SavedRegistryValue::Remove() {
   if (RegOpenKeyExA(root_, key_.c_str(), 0, KEY_WRITE | view_, &opened) != ERROR_SUCCESS) return;
   RegDeleteValueA(opened, name_.c_str());
   RegCloseKey(opened);
-}
-
-LocalLowOverride::LocalLowOverride(const std::string& folder)
-    : userShellFolder_(HKEY_CURRENT_USER, kUserShellFolders, kLocalLowName, 0),
-      shellFolder_(HKEY_CURRENT_USER, kShellFolders, kLocalLowName, 0) {
-  userShellFolder_.Set(REG_EXPAND_SZ, std::string(folder.c_str(), folder.size() + 1));
-}
-
-LocalLowOverride::LocalLowOverride(const std::wstring& folder)
-    : userShellFolder_(HKEY_CURRENT_USER, kUserShellFolders, kLocalLowName, 0),
-      shellFolder_(HKEY_CURRENT_USER, kShellFolders, kLocalLowName, 0) {
-  userShellFolder_.SetWide(REG_EXPAND_SZ, folder);
 }
 
 NativeFileSystem::NativeFileSystem() { active_ = Wow64DisableWow64FsRedirection(&previous_) != 0; }

@@ -27,7 +27,6 @@ class SavedRegistryValue {
 
   bool Set(DWORD type, const std::string& bytes);
   bool SetString(const std::string& text);  // REG_SZ with its terminator
-  bool SetWide(DWORD type, const std::wstring& text);  // a string type, outside the code page too
   void Remove();
 
  private:
@@ -40,20 +39,8 @@ class SavedRegistryValue {
   std::vector<BYTE> data_;
 };
 
-// Points the current user's LocalLow known folder at another (existing) folder for the life
-// of the object: Wine resolves it from "User Shell Folders" and records what it found in
-// "Shell Folders"; both are put back.
-class LocalLowOverride {
- public:
-  explicit LocalLowOverride(const std::string& folder);
-  explicit LocalLowOverride(const std::wstring& folder);  // a name outside the code page
-  LocalLowOverride(const LocalLowOverride&) = delete;
-  LocalLowOverride& operator=(const LocalLowOverride&) = delete;
-
- private:
-  SavedRegistryValue userShellFolder_;
-  SavedRegistryValue shellFolder_;
-};
+// LocalLowOverride (test_support.h) points the user's LocalLow elsewhere: the Explorer keys of
+// HKCU are the same in both registry views.
 
 // The file system as a 64-bit process sees it: redirection of system32 is off on this
 // thread for the life of the object. Nothing but file calls may run meanwhile (a library

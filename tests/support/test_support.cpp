@@ -370,6 +370,13 @@ LocalLowOverride::LocalLowOverride(const std::string& folder) {
   Point(folder);
 }
 
+LocalLowOverride::LocalLowOverride(const std::wstring& folder) {
+  saved_[0].key = kUserShellFolders;
+  saved_[1].key = kShellFolders;
+  for (Saved& saved : saved_) Save(&saved);
+  PointWide(folder);
+}
+
 LocalLowOverride::~LocalLowOverride() {
   for (Saved& saved : saved_) {
     if (saved.present) {

@@ -110,6 +110,7 @@ class InstallerLocationOverride {
 class LocalLowOverride {
  public:
   explicit LocalLowOverride(const std::string& folder);
+  explicit LocalLowOverride(const std::wstring& folder);  // a name outside the code page
   ~LocalLowOverride();
   LocalLowOverride(const LocalLowOverride&) = delete;
   LocalLowOverride& operator=(const LocalLowOverride&) = delete;
