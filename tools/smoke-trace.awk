@@ -128,6 +128,17 @@ text ~ /^(create_event|open_event)\(\) = / {
   event_request[tid] = 0
   next
 }
+# A duplicate of a handle of the ready event is one too: the wrapper sets its own event
+# through a duplicate of the handle it made it with, never by its name.
+text ~ /^dup_handle\( / {
+  dup_of_event[tid] = (pid, field(text, "src_handle")) in event_handle
+  next
+}
+text ~ /^dup_handle\(\) = / {
+  if (dup_of_event[tid] && field(text, "handle") != "") event_handle[pid, field(text, "handle")] = 1
+  dup_of_event[tid] = 0
+  next
+}
 text ~ /^close_handle\( / {
   handle = field(text, "handle")
   if ((pid, handle) in event_handle) delete event_handle[pid, handle]
