@@ -10,12 +10,6 @@
 
 namespace {
 
-const char* const kProductCodes[] = {
-    "{3A7C2E91-5B04-4F6D-9E28-71C5D0B4A632}",  // kit
-    "{5F9B3C2D-8E14-4A67-B0D3-29E6F1A7C845}",  // runtime
-    "{7B1E4A93-6C28-4D5F-8E07-B3A9F2D1C604}",  // database
-    "{6E2B91C4-3F07-4D58-A1B9-7C04E35D8F21}",  // update service
-};
 const char kKitKey[] = "SOFTWARE\\Halvern\\Zelvan Development Kit\\1.6.0_32";
 const char* const kCabinets[] = {"ss160320.cab", "st160320.cab", "sj160320.cab", "sp160320.cab",
                                  "sz160320.cab", "sb160320.cab", "sr160320.cab"};
@@ -27,7 +21,7 @@ std::string WindowsFolder() {
 }
 
 TEST(ServiceAccountInstall, TheEngineInSysWOW64InstallsFromThePathThroughSysWOW64) {
-  for (const char* code : kProductCodes) RunChild("msiexec.exe /x " + std::string(code) + " /qn", 300000);
+  RemoveSampleProducts();
   DeleteRegistryTreeInView(HKEY_LOCAL_MACHINE, "SOFTWARE\\Halvern", KEY_WOW64_32KEY);
   const std::string localLow = WindowsFolder() + "\\system32\\config\\systemprofile\\AppData\\LocalLow";
   const std::string adjustedStaging =

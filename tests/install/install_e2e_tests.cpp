@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "user_folder_install.h"
 #include "wrapper_run.h"
 
 namespace {
@@ -16,12 +17,6 @@ const char kDatabaseKey[] = "SOFTWARE\\Halvern\\Zelvan Database\\1.6.0_32";
 const char kAutoUpdateKey[] = "SOFTWARE\\Halvern\\Auto Update";
 const char* const kCabinets[] = {"ss160320.cab", "st160320.cab", "sj160320.cab", "sp160320.cab",
                                  "sz160320.cab", "sb160320.cab", "sr160320.cab"};
-const char* const kProductCodes[] = {
-    "{3A7C2E91-5B04-4F6D-9E28-71C5D0B4A632}",  // kit
-    "{5F9B3C2D-8E14-4A67-B0D3-29E6F1A7C845}",  // runtime
-    "{7B1E4A93-6C28-4D5F-8E07-B3A9F2D1C604}",  // database
-    "{6E2B91C4-3F07-4D58-A1B9-7C04E35D8F21}",  // update service
-};
 // The kit's files, by cabinet; rtq.msi, its transforms and zelvandb.msi are the companions.
 const char* const kKitFiles[] = {"README.txt", "bin\\kztcore.dat", "bin\\kzt.cfg", "lib\\rtlib.dat",
                                  "release", "src\\index.txt"};
@@ -70,9 +65,7 @@ bool KeyInNativeView(const char* key) {
 class SampleInstall : public ::testing::Test {
  protected:
   void SetUp() override {
-    for (const char* code : kProductCodes) {
-      RunChild("msiexec.exe /x " + std::string(code) + " /qn", 300000);
-    }
+    RemoveSampleProducts();
     DeleteRegistryTree(HKEY_LOCAL_MACHINE, "SOFTWARE\\Halvern");
     DeleteTree(LocalLowFolder() + "\\Orvik");
     // What the registration tool recorded of an earlier install in the same prefix (the

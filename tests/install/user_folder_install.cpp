@@ -61,8 +61,12 @@ void ListInto(const std::wstring& folder, const std::wstring& relative, std::str
 
 }  // namespace
 
-void RemoveSampleInstall(const std::wstring& localLow) {
+void RemoveSampleProducts() {
   for (const char* code : kProductCodes) RunChild("msiexec.exe /x " + std::string(code) + " /qn", 300000);
+}
+
+void RemoveSampleInstall(const std::wstring& localLow) {
+  RemoveSampleProducts();
   DeleteRegistryTree(HKEY_LOCAL_MACHINE, "SOFTWARE\\Halvern");
   DeleteTreeW(localLow + L"\\Orvik");
 }

@@ -6,6 +6,10 @@
 
 #include "test_support.h"
 
+// Removes the sample's four products (kit, runtime, database, update service) with the
+// real engine.
+void RemoveSampleProducts();
+
 // Removes the sample products, their registry values and the staged payload below localLow.
 void RemoveSampleInstall(const std::wstring& localLow);
 
