@@ -40,25 +40,18 @@ int EndsInsideBuffer(char* buffer) {
   return 0;
 }
 
-// A folder the system gave as wide text (260 characters at most, terminator included), into
-// buffer exactly or by its short name: the "A" lookups would hand over a best-fit look-alike,
+// A folder the system gave as wide text (terminated within wideCapacity), into buffer
+// exactly or by its short name: the "A" lookups would hand over a best-fit look-alike,
 // possibly another user's folder. An empty answer leaves buffer as it was.
-int TakeWideFolder(const WCHAR* wide, char* buffer) {
-  if (wmemchr(wide, L'\0', kPathCapacity) == nullptr) {
+int TakeWideFolder(const WCHAR* wide, size_t wideCapacity, char* buffer) {
+  if (wmemchr(wide, L'\0', wideCapacity) == nullptr) {
     buffer[0] = '\0';
     SetLastError(ERROR_FILENAME_EXCED_RANGE);
     return 0;
   }
   if (wide[0] == L'\0') return 1;
-  char converted[kPathCapacity] = {};
-  if (!ConvertWidePathExactly(wide, converted, sizeof converted) || !CopyText(buffer, kPathCapacity, converted)) {
-    DWORD reason = GetLastError() == ERROR_NO_UNICODE_TRANSLATION ? ERROR_NO_UNICODE_TRANSLATION
-                                                                   : ERROR_FILENAME_EXCED_RANGE;
-    buffer[0] = '\0';
-    SetLastError(reason);
-    return 0;
-  }
-  return 1;
+  // Converted into the buffer itself: it fits kPathCapacity or is refused and left "".
+  return ConvertWidePathExactly(wide, buffer, kPathCapacity);
 }
 
 // Ends a preparation: the buffer is emptied and the reason left as the last error.
@@ -142,10 +135,7 @@ int GetLocalLowFolder(char* buffer) {
     lstrcatW(wide, L"Low");
   }
   FreeLibrary(shell);
-  // Exactly, or by its short name: a look-alike would be another user's folder.
-  char converted[kPathCapacity] = {};
-  if (!ConvertWidePathExactly(wide, converted, sizeof converted)) return Refuse(buffer, GetLastError());
-  return CopyText(buffer, kPathCapacity, converted) ? 1 : Refuse(buffer);
+  return TakeWideFolder(wide, sizeof wide / sizeof wide[0], buffer);
 }
 
 int GetProfileFolder(char* buffer) {
@@ -157,7 +147,7 @@ int GetProfileFolder(char* buffer) {
     length = GetWindowsDirectoryW(wide, kPathCapacity);
     if (length >= kPathCapacity) return Refuse(buffer);
   }
-  return TakeWideFolder(wide, buffer);
+  return TakeWideFolder(wide, kPathCapacity, buffer);
 }
 
 int GetUserDataFolder(char* buffer) {
@@ -173,7 +163,7 @@ int GetUserDataFolder(char* buffer) {
     auto getFolderPath = LookUpFunction<GetFolderPathFunction>(loaded, "SHGetFolderPathA");
     if (getFolderPathWide != nullptr) {
       getFolderPathWide(nullptr, kFolderAppData, nullptr, 0, wide);
-      fits = TakeWideFolder(wide, buffer);
+      fits = TakeWideFolder(wide, kPathCapacity, buffer);
     } else if (getFolderPath != nullptr) {
       getFolderPath(nullptr, kFolderAppData, nullptr, 0, buffer);
       fits = EndsInsideBuffer(buffer);
@@ -188,7 +178,7 @@ int GetUserDataFolder(char* buffer) {
         LookUpFunction<GetSpecialFolderPathFunction>(loaded, "SHGetSpecialFolderPathA");
     if (getSpecialFolderPathWide != nullptr) {
       getSpecialFolderPathWide(nullptr, wide, kFolderAppData, TRUE);
-      fits = TakeWideFolder(wide, buffer);
+      fits = TakeWideFolder(wide, kPathCapacity, buffer);
     } else if (getSpecialFolderPath != nullptr) {
       getSpecialFolderPath(nullptr, buffer, kFolderAppData, TRUE);
       fits = EndsInsideBuffer(buffer);
